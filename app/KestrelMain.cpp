@@ -1,0 +1,172 @@
+#include "app/KestrelMain.h"
+
+#include "app/CommandLine.h"
+#include "app/Texts.h"
+#include "package/PackageOptions.h"
+#include "support/DebugLog.h"
+#include "support/Format.h"
+
+namespace kestrel {
+
+TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::vector<std::string> args)
+    : p_(platform),
+      pkg_(package),
+      args_(std::move(args)),
+      timer_(*platform.clock, platform.ui),
+      osInfo_(platform),
+      imageBuffer_(kImageBufferSize, 0) {}
+
+TKestrelMain::~TKestrelMain() {
+    DestroyDeviceObject();
+    if (instanceMutex_ != 0) p_.ui->CloseMutex(instanceMutex_);
+}
+
+std::string TKestrelMain::Text(const std::string& english) const { return LocalText(english, iLanguage == 1); }
+
+void TKestrelMain::WriteLog(std::string_view text) {
+    if (!bLogEnabled) return;
+    AppendLogLine(*p_.files, *p_.clock, sLogFile, text, true);
+}
+
+void TKestrelMain::EndRun(int32_t code) {
+    iErrorLevel = code;
+    p_.ui->RequestQuit();
+    runEnded_ = true;
+}
+
+bool TKestrelMain::FormCreate() {
+    IUi& ui = *p_.ui;
+    const MutexHandle other = ui.OpenNamedMutex(kInstanceMutexName);
+    if (other != 0) {
+        ui.CloseMutex(other);
+        const std::string title = ui.ApplicationTitle();
+        bShowMainWindow = false;
+        ui.BringOtherInstanceToFront("TApplication", title);
+        ui.RequestQuit();
+        runEnded_ = true;
+        return false;
+    }
+    instanceMutex_ = ui.CreateNamedMutex(kInstanceMutexName);
+    return true;
+}
+
+bool TKestrelMain::InitPackageOptions() {
+    std::string error;
+    if (!ReadPackageOptions(pkg_, *this, error)) {
+        p_.ui->MessageBox(Fmt("The package options cannot be read: %s.", error.c_str()), p_.ui->ApplicationTitle(),
+                          MB_OK_FLAG | MB_ICONERROR_FLAG);
+        return false;
+    }
+    if (bDeployMode) {
+        p_.ui->SetSystemMenu(false);
+        p_.ui->SetCaption("Updating firmware");
+    } else {
+        p_.ui->SetSystemMenu(true);
+        p_.ui->SetCaption(Fmt("%s (%s)", pkg_.sTitle().c_str(), pkg_.sVersion().c_str()));
+    }
+    tmrCloseMsgInterval = static_cast<uint32_t>(iCloseMsgSeconds) * 1000u;
+
+    iBinStart = 0;
+    iBinSize = 0;
+    iErrorLevel = exitcode::kOk;
+    bErase = false;
+    DestroyDeviceObject();
+    bPowerGuard = false;
+    DEV_PATH.clear();
+    gScanType = 0;
+    bEndOfUpdate = false;
+    bLogEnabled = true;
+
+    sTempDir = p_.files->GetTempPath();
+    sLogFile = sTempDir;
+    GetModelName(pkg_, *this, error);
+    if (!error.empty()) {
+        bLogEnabled = false;
+        iErrorLevel = exitcode::kNotStarted;
+        p_.ui->MessageBox(Fmt("The package cannot be read: %s.", error.c_str()), p_.ui->ApplicationTitle(),
+                          MB_OK_FLAG | MB_ICONERROR_FLAG);
+        return false;
+    }
+    sLogFile += kDebugLogName;
+    WriteLog(Fmt("GetModelName : gModelName=[%s] ", gModelName.c_str()));
+    bNextDrive = false;
+    return true;
+}
+
+void TKestrelMain::StartUp() {
+    startUpRan_ = true;
+    iOsVersionCode = osInfo_.GetOsVersionCode();
+    if (!InitPackageOptions()) {
+        EndRun(exitcode::kNotStarted);
+        return;
+    }
+    WriteLog(Fmt("Init Vars done, OS: %Xh", iOsVersionCode));
+    iErrorLevel = exitcode::kStartupOrDeclined;
+    ArchiveLogStep();
+
+    sLabel1 = Text("Please select target device");
+    sLblUpdateMsg = Text("it will be updated from");
+    sLblTo = Text("To");
+    sLblMsg = Text("Message");
+    sCmdUpdate = Text("Update");
+    sCmdClose = Text("Close");
+
+    WriteLog("Check usage ...");
+    if (!ParseCommandLine(*this)) return;
+
+    if (bSilent || iVisualStyle == 20) {
+        bShowMainWindow = false;
+        bSilent = true;
+    }
+
+    if (iImageCount == 0) {
+        if (ShowStartupBoxes()) p_.ui->MessageBox(Text("No F/W in executable !"), "Error", MB_OK_FLAG | MB_ICONERROR_FLAG);
+        EndRun(exitcode::kNoFirmware);
+        return;
+    }
+
+    WriteLog("New AtaDevice ...");
+    DestroyDeviceObject();
+    if (!CreateDeviceObject()) {
+        if (ShowStartupBoxes())
+            p_.ui->MessageBox(Text("Device object initialize failed !"), Text("Error ..."), MB_OK_FLAG | MB_ICONERROR_FLAG);
+        EndRun(exitcode::kFailure);
+        return;
+    }
+}
+
+void TKestrelMain::FormDestroy() {
+    // A second instance that quit at once never read its options: it must not touch the log that
+    // the running instance is writing.
+    if (startUpRan_) {
+        WriteLog(Fmt("%s (%s)", pkg_.sTitle().c_str(), pkg_.sVersion().c_str()));
+        WriteLog(Fmt("EXIT_ERROR: 0x%X\n", static_cast<uint32_t>(iErrorLevel)));
+        ArchiveLogStep();
+    }
+    DestroyDeviceObject();
+    p_.ui->SetMainWindowVisible(false);
+}
+
+uint32_t TKestrelMain::WMPowerBroadcast(uint32_t event) {
+    if (!bPowerGuard || event == kPbtApmQuerySuspendFailed) return 0;
+    const char* text = "Firmware is updating, all power change events are denied !";
+    if (bSilent)
+        WriteLog(text);
+    else
+        p_.ui->MessageBox(text, "Warning", MB_OK_FLAG | MB_ICONINFORMATION_FLAG | MB_TOPMOST_FLAG);
+    return kBroadcastQueryDeny;
+}
+
+void TKestrelMain::ArchiveLogStep() {
+    // The password-protected log archive arrives with the result-records code; until then the text
+    // log stays where it is, so nothing is lost.
+}
+
+bool TKestrelMain::CreateDeviceObject() {
+    // The device object arrives with the device layer; until then no drive can be reached.
+    return false;
+}
+
+void TKestrelMain::DestroyDeviceObject() {}
+
+}  // namespace kestrel

@@ -1,0 +1,11 @@
+#pragma once
+// The texts the program shows, and their Traditional Chinese forms for iLanguage 1. Texts are UTF-8
+// inside the program; the Windows adapter converts them for display.
+#include <string>
+
+namespace kestrel {
+
+// The Chinese form of an English text when chinese is true and the table has one; else the text.
+std::string LocalText(const std::string& english, bool chinese);
+
+}  // namespace kestrel

@@ -1,0 +1,27 @@
+# Native build: the program over the simulated machine, the tools and the tests.
+find_package(nlohmann_json REQUIRED)
+find_package(GTest REQUIRED)
+
+# The embedded default machine description.
+set(_machine_json ${CMAKE_SOURCE_DIR}/sim/machines/default.json)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_machine_json})
+file(READ ${_machine_json} KESTREL_DEFAULT_MACHINE)
+configure_file(${CMAKE_SOURCE_DIR}/sim/DefaultMachine.cpp.in ${CMAKE_BINARY_DIR}/generated/DefaultMachine.cpp @ONLY)
+
+file(GLOB KESTREL_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(kestrel_simplatform STATIC ${KESTREL_SIM_SOURCES} ${CMAKE_BINARY_DIR}/generated/DefaultMachine.cpp)
+target_include_directories(kestrel_simplatform PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(kestrel_simplatform PUBLIC kestrel_core nlohmann_json::nlohmann_json PRIVATE kestrel_warnings)
+target_compile_definitions(kestrel_simplatform PRIVATE KESTREL_FILE_VERSION="${PROJECT_VERSION}")
+
+add_executable(kestrel-sim app/entry/SimMain.cpp $<TARGET_OBJECTS:kestrel_block>)
+target_link_libraries(kestrel-sim PRIVATE kestrel_simplatform kestrel_warnings)
+
+enable_testing()
+file(GLOB KESTREL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(kestrel_tests ${KESTREL_TEST_SOURCES} $<TARGET_OBJECTS:kestrel_block>)
+target_include_directories(kestrel_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(kestrel_tests PRIVATE kestrel_simplatform GTest::gtest GTest::gtest_main kestrel_warnings)
+target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
+include(GoogleTest)
+gtest_discover_tests(kestrel_tests DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,94 @@
+#pragma once
+// The simulated GUI: a message queue and timers over the simulated clock, message boxes answered
+// by a script (or at the terminal), the main window's frame state, named mutexes.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Ui.h"
+#include "sim/SimClock.h"
+
+namespace kestrel::sim {
+
+struct ShownBox {
+    std::string text, title;
+    uint32_t flags = 0;
+    int answer = 0;
+};
+
+class SimUi : public IUi {
+public:
+    // answers: "yes", "no", "ok", "cancel", in order; when they run out the default button is taken
+    // (or the terminal is asked, when interactive).
+    SimUi(SimClock& clock, std::vector<std::string> answers, bool interactive, bool echo);
+
+    void RunMessageLoop() override;
+    void RequestQuit() override { quit_ = true; }
+    bool QuitRequested() override { return quit_; }
+    void ProcessMessages() override;
+    void WaitForMessages(uint32_t timeoutMs) override;
+    void PostToGuiThread(std::function<void()> fn) override;
+    bool IsGuiThread() override { return std::this_thread::get_id() == gui_; }
+    void SetTimer(uint32_t id, uint32_t intervalMs, std::function<void()> callback) override;
+    void KillTimer(uint32_t id) override;
+    int MessageBox(const std::string& text, const std::string& title, uint32_t flags) override;
+    void SetCaption(const std::string& caption) override { caption_ = caption; }
+    void SetSystemMenu(bool present) override { systemMenu_ = present; }
+    void SetMainWindowVisible(bool visible) override;
+    void SetCloseEnabled(bool enabled) override { closeEnabled_ = enabled; }
+    std::string ApplicationTitle() override { return "Kestrel"; }
+    MutexHandle OpenNamedMutex(const std::string& name) override;
+    MutexHandle CreateNamedMutex(const std::string& name) override;
+    void CloseMutex(MutexHandle h) override;
+    bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) override;
+
+    // A mutex held by another process of the machine.
+    void HoldMutexElsewhere(const std::string& name) { foreign_.insert(name); }
+
+    const std::vector<ShownBox>& Boxes() const { return boxes_; }
+    const std::string& Caption() const { return caption_; }
+    bool SystemMenu() const { return systemMenu_; }
+    bool CloseEnabled() const { return closeEnabled_; }
+    bool WindowEverShown() const { return everShown_; }
+    bool WindowVisible() const { return visible_; }
+    int BroughtToFront() const { return broughtToFront_; }
+
+private:
+    struct Timer {
+        uint32_t intervalMs;
+        int64_t dueNs;
+        std::function<void()> cb;
+    };
+    bool FireDueTimers();
+    bool RunPosted();
+    int64_t NextDueNs() const;
+    int DefaultAnswer(uint32_t flags) const;
+
+    SimClock& clock_;
+    std::deque<std::string> answers_;
+    bool interactive_;
+    bool echo_;
+    std::thread::id gui_;
+    bool quit_ = false;
+    std::mutex postedMutex_;
+    std::deque<std::function<void()>> posted_;
+    std::map<uint32_t, Timer> timers_;
+    std::vector<ShownBox> boxes_;
+    std::string caption_;
+    bool systemMenu_ = true;
+    bool closeEnabled_ = true;
+    bool visible_ = false;
+    bool everShown_ = false;
+    std::set<std::string> foreign_;
+    std::map<MutexHandle, std::string> own_;
+    MutexHandle nextMutex_ = 0x100;
+    int broughtToFront_ = 0;
+};
+
+}  // namespace kestrel::sim
