@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
+#include "platform/Storage.h"
 #include "platform/System.h"
 #include "platform/Ui.h"
 
@@ -15,6 +16,7 @@ struct Platform {
     ISystem* system = nullptr;
     IUi* ui = nullptr;
     IRegistry* registry = nullptr;
+    IStorage* storage = nullptr;
     // Later ports (storage, device tree, services/WMI) are added here.
 };
 

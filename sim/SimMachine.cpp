@@ -1,5 +1,6 @@
 #include "sim/SimMachine.h"
 
+#include "sim/SimDisks.h"
 #include "support/Format.h"
 
 #include <cstdio>
@@ -134,11 +135,15 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     if (win.contains("mutexes_held_elsewhere"))
         for (const auto& m : win["mutexes_held_elsewhere"]) ui_->HoldMutexElsewhere(m.get<std::string>());
 
+    storage_ = std::make_unique<SimStorage>();
+    LoadStorageDevices(desc_, *this);
+
     platform_.files = files_.get();
     platform_.clock = clock_.get();
     platform_.system = system_.get();
     platform_.ui = ui_.get();
     platform_.registry = registry_.get();
+    platform_.storage = storage_.get();
 }
 
 SimMachine::~SimMachine() = default;

@@ -14,6 +14,7 @@
 #include "sim/SimClock.h"
 #include "sim/SimFiles.h"
 #include "sim/SimRegistry.h"
+#include "sim/SimStorage.h"
 #include "sim/SimSystem.h"
 #include "sim/SimUi.h"
 
@@ -50,6 +51,7 @@ public:
     SimRegistry& registry() { return *registry_; }
     SimSystem& system() { return *system_; }
     SimUi& ui() { return *ui_; }
+    SimStorage& storage() { return *storage_; }
 
     // Writes what the run changed that is not written through already (events, drive states).
     void SaveState();
@@ -62,6 +64,7 @@ private:
     std::unique_ptr<SimRegistry> registry_;
     std::unique_ptr<SimSystem> system_;
     std::unique_ptr<SimUi> ui_;
+    std::unique_ptr<SimStorage> storage_;
     Platform platform_;
 };
 
