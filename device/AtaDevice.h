@@ -1,0 +1,189 @@
+#pragma once
+// The device object: the one object through which the program talks to drives. It owns the list
+// of physical disks the device manager found, the handle of the selected drive, the transport its
+// commands go through, the request and data buffers, a command timer and the last error state.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/DevMgr.h"
+#include "discovery/RegData.h"
+#include "platform/Platform.h"
+#include "platform/wire/Ata.h"
+#include "support/HiTimer.h"
+
+namespace kestrel {
+
+using wire::ATA_TASKFILE;
+
+// ATA command results.
+constexpr uint8_t ATACMD_OK = 0;
+constexpr uint8_t ATACMD_ERR = 1;
+constexpr uint8_t ATACMD_TIMEOUT = 2;
+constexpr uint8_t ATACMD_FAIL = 0xFE;
+constexpr uint8_t ATACMD_SYS_NOT_SUPPORT = 0xFF;
+
+// Transport kinds; the numbers are written into the boot-time parameter file, so they are fixed.
+constexpr int32_t PRO_NONE = 0;
+constexpr int32_t PRO_ATA_PASSTHROUGH = 1;
+constexpr int32_t PRO_SCSI_PASSTHROUGH = 3;
+constexpr int32_t PRO_SAT_PASSTHROUGH = 5;
+constexpr int32_t PRO_CSMI = 14;
+constexpr int32_t PRO_NVME = 16;
+
+// Data directions of an ATA command: the Windows ATA pass-through flags.
+constexpr uint32_t ATA_DIR_NONE = 0;
+constexpr uint32_t ATA_DIR_IN = 2;
+constexpr uint32_t ATA_DIR_OUT = 4;
+
+// SelectPort kinds.
+constexpr int32_t SELECT_ATA = 0;
+constexpr int32_t SELECT_CSMI = 14;
+constexpr int32_t SELECT_NVME = 16;
+
+constexpr uint32_t kDeviceBufferSize = 524288;  // read and write buffers
+constexpr uint32_t kCsmiBufferSize = 524456;    // one STP pass-through with up to 512 KiB of data
+
+// Sense data as the SCSI pass-through returned it, decoded. The ATA status return descriptor is
+// given as an offset into the decoded bytes (-1: none).
+struct SenseDecode {
+    bool valid = false;
+    uint8_t responseCode = 0;
+    uint8_t senseKey = 0;
+    uint8_t asc = 0;
+    uint8_t ascq = 0;
+    int32_t descriptorOffset = -1;
+    int32_t descriptorLength = 0;
+};
+// Fixed and descriptor formats; every length the data claims is bounded by size.
+SenseDecode DecodeSenseData(const uint8_t* sense, size_t size);
+
+// The IDENTIFY DEVICE fields the program reads, texts with their byte pairs swapped back.
+struct IdentifyFields {
+    uint16_t specificConfiguration = 0;
+    std::string serial;    // 20 characters
+    std::string revision;  // 8
+    std::string model;     // 40
+    uint16_t securityStatus = 0;
+    uint8_t vendorFlags = 0;  // byte 318
+};
+// False when fewer than 512 bytes are given.
+bool ParseIdentifyData(const uint8_t* data, size_t size, IdentifyFields& out);
+// The ATA string convention: the two bytes of every word swapped.
+std::string SwapAtaString(const uint8_t* p, size_t bytes);
+// Byte 318 of the identify data marks an enterprise drive.
+bool IsEnterpriseFlags(uint8_t byte318);
+// Byte 4 of identify data that proves the drive answered (one of the specific-configuration values).
+bool IsSpecificConfigurationByte(uint8_t byte4);
+
+class TAtaDevice {
+public:
+    // Creates the device manager and takes the disks it lists.
+    explicit TAtaDevice(const Platform& platform);
+    // Takes a record list that the caller keeps alive (tests, tools); the device manager is created
+    // but does not enumerate.
+    TAtaDevice(const Platform& platform, REG_DATA* records, int32_t count);
+    ~TAtaDevice();
+    TAtaDevice(const TAtaDevice&) = delete;
+    TAtaDevice& operator=(const TAtaDevice&) = delete;
+
+    // --- selection and handles
+    bool SelectPort(int32_t index, const char* devicePath, int32_t scsiPort, int32_t kind);
+    void ClosePort();
+    int32_t GetDriveCount() const { return iRegCount; }
+    REG_DATA* GetDriveRecord(int32_t index);
+    int32_t GetProtocol() const { return iProtocol; }
+    void SetProtocol(int32_t kind) { iProtocol = kind; }
+    void SetTimeout(float seconds) { fTimeout = seconds; }
+    float GetTimeout() const { return fTimeout; }
+    uint8_t* GetReadBuffer() { return pReadBuffer; }
+    uint8_t* GetWriteBuffer() { return pWriteBuffer; }
+    void SetCsmiPhy(int32_t id) { iCsmiPhy = id; }
+    void SetCsmiPort(int32_t id) { iCsmiPort = id; }
+    void SetCsmiSasAddress(uint32_t low, uint32_t high) {
+        dwCsmiSasAddress[0] = low;
+        dwCsmiSasAddress[1] = high;
+    }
+    bool IsOpen() const { return hDevice != kInvalidDevHandle; }
+    TDevMgr* GetDevMgr() { return pDevMgr.get(); }
+
+    // --- diagnostics
+    void WriteLog(const std::string& text);
+    std::string LastErrorText(uint32_t code);
+    void HexDump(const uint8_t* data, uint32_t size, uint32_t group, uint32_t bytesPerLine);
+    static const char* ProtocolName(int32_t kind);
+    const char* ProtocolName() const { return ProtocolName(iProtocol); }
+
+    // --- transports
+    uint8_t SendAtaCommand(ATA_TASKFILE& tf, uint8_t* buffer, uint32_t direction, uint32_t& length);
+    uint8_t SendAtaPassThrough(ATA_TASKFILE& tf, uint8_t* buffer, uint32_t direction, uint32_t& length);
+    uint8_t SendScsiPassThrough(ATA_TASKFILE& tf, uint8_t* buffer, uint32_t direction, uint32_t& length);
+    uint8_t SendSatPassThrough(ATA_TASKFILE& tf, uint8_t* buffer, uint32_t direction, uint32_t& length);
+    uint8_t SendCsmiPassThrough(ATA_TASKFILE& tf, uint8_t* buffer, uint32_t direction, uint32_t& length);
+    uint8_t SendScsiCdb(const uint8_t* cdb, uint8_t cdbLength, uint32_t direction, uint32_t& length, uint8_t* buffer);
+    // The result of a failed DeviceIoControl (also stores the error).
+    uint8_t MapWindowsError(uint32_t error);
+
+    // --- ATA and vendor commands
+    uint8_t IdentifyDevice();
+    bool IsEnterpriseDrive();
+    uint8_t ReadPpidLog();
+    uint8_t ReadDefRevision();
+    uint8_t EraseAllLegacy();
+    uint8_t EraseAllNew();
+    uint8_t QueryNewEraseSupport();
+    uint8_t ReadVendorBuffer(uint8_t feature, uint8_t count);
+    void DetectProtocol();
+
+    // --- state the callers read and set
+    int32_t iVisualStyle = 0;
+    int32_t iCmdTotal = 0;
+    int32_t iCmdCount = 0;
+    ATA_TASKFILE RetTaskFile{};
+    uint8_t bStatusReg = 0;
+    uint32_t dwLastError = 0;
+    int32_t iCurIndex = -1;
+    uint16_t ParentVid = 0;
+    uint16_t ParentDid = 0;
+    // The last CDB request's outcome.
+    uint8_t bScsiStatus = 0;
+    uint8_t bSenseValid = 0;
+    uint8_t DecodedSense[8]{};  // response code, sense key, ASC, ASCQ
+    const uint8_t* pAtaReturnDescriptor = nullptr;
+    int32_t iDescriptorLength = 0;
+
+private:
+    void Init();
+    bool Call(uint32_t code, void* buf, uint32_t size, uint32_t& returned);
+    bool ReopenIfClosed();
+    uint32_t TimeoutSeconds() const;
+    void CommandLine(uint8_t cmd, uint8_t fr, uint8_t sc, uint8_t sn, uint8_t cl, uint8_t ch);
+
+    Platform p_;
+    HiTimer cmdTimer;
+    std::vector<uint8_t> readStream;
+    std::vector<uint8_t> writeStream;
+    std::vector<uint8_t> csmiStream;
+    uint8_t* pReadBuffer = nullptr;
+    uint8_t* pWriteBuffer = nullptr;
+    uint8_t* pCsmiBuffer = nullptr;
+    int32_t iCsmiPhy = 0;
+    int32_t iCsmiPort = 0;
+    uint32_t dwCsmiSasAddress[2]{};
+    float fTimeout = 20.0f;
+    int32_t iProtocol = PRO_ATA_PASSTHROUGH;
+    DevHandle hDevice = kInvalidDevHandle;
+    wire::ATA_PASS_THROUGH_DIRECT ataDirect{};
+    wire::ATA_PASS_THROUGH_BUF ataBuffered{};
+    wire::SCSI_PASS_THROUGH_BUF scsiBuffered{};
+    wire::SCSI_PASS_THROUGH_DIRECT_BUF scsiDirect{};
+    REG_DATA* pRegData = nullptr;
+    int32_t iRegCount = 0;
+    std::string sLogFile;
+    std::unique_ptr<TDevMgr> pDevMgr;
+    bool bNoReopen = false;  // set while a selection's probe runs: its commands never reopen
+};
+
+}  // namespace kestrel
