@@ -184,7 +184,7 @@ uint32_t SimAtaDrive::Refusal(const std::string& t) const {
     if (refuse_.contains(t)) {
         const json& v = refuse_[t];
         if (v.is_string() && v.get<std::string>() == "check_condition") return 0;
-        if (v.is_number_unsigned()) return v.get<uint32_t>();
+        if (v.is_number_integer() && v.get<int64_t>() > 0) return v.get<uint32_t>();
     }
     // Defaults: the ATA port and CSMI drivers do not know the request; SCSI stacks reject the block.
     return (t == "scsi_cc" || t == "sat") ? 0 : ERROR_INVALID_FUNCTION_;
@@ -287,7 +287,7 @@ SimAtaDrive::Result SimAtaDrive::Run(const uint8_t regs[7], const uint8_t* out, 
             if (fr == 0xFD && sc == 1 && armedFf_ == 1) {
                 armedFf_ = 0;
                 r.data.assign(512, 0);
-                std::memcpy(r.data.data(), def_.data(), def_.size());
+                if (!def_.empty()) std::memcpy(r.data.data(), def_.data(), def_.size());
                 return r;
             }
             if (fr == 0xFD && sc == 0 && armedFf_ == 2) {
@@ -492,7 +492,7 @@ uint32_t SimAtaDrive::AtaPassThrough(bool direct, const uint8_t* in, uint32_t in
     uint32_t moved = dataOut ? len : 0;
     if (dataIn && !(res.status & 0x01)) {
         moved = static_cast<uint32_t>(std::min<size_t>(res.data.size(), len));
-        std::memcpy(data, res.data.data(), moved);
+        if (moved) std::memcpy(data, res.data.data(), moved);
     } else if (dataIn) {
         moved = 0;
     }
@@ -581,7 +581,7 @@ uint32_t SimAtaDrive::ScsiPassThrough(bool direct, const uint8_t* in, uint32_t i
     uint32_t moved = wantOut ? len : 0;
     if (wantIn && (!(res.status & 0x01) || res.dataWithError)) {
         moved = static_cast<uint32_t>(std::min<size_t>(res.data.size(), len));
-        std::memcpy(data, res.data.data(), moved);
+        if (moved) std::memcpy(data, res.data.data(), moved);
     } else if (wantIn) {
         moved = 0;
     }
@@ -653,7 +653,7 @@ uint32_t SimAtaDrive::CsmiRequest(uint8_t* buf, uint32_t inSize, uint32_t outSiz
     uint32_t moved = wr ? dataLen : 0;
     if (rd) {
         moved = (res.status & 0x01) ? 0 : static_cast<uint32_t>(std::min<size_t>(res.data.size(), dataLen));
-        std::memcpy(buf + kData, res.data.data(), moved);
+        if (moved) std::memcpy(buf + kData, res.data.data(), moved);
     }
     Wr32(buf + 160, moved);
     return 0;
