@@ -399,3 +399,40 @@ TEST_F(AtaDevice, Diagnostics) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SenseDecoder, FixedAndDescriptorFormats) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool valid;
+        uint8_t key, asc, ascq;
+        int32_t descriptor, length;
+    };
+    const Case cases[] = {
+        {"not sense data", {0x60, 0, 5}, false, 0, 0, 0, -1, 0},
+        {"fixed", {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x01}, true, 5, 0x24, 0x01, -1, 0},
+        {"fixed, ASC beyond its stated length", {0x71, 0, 0x0B, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0x24, 0x01}, true, 0x0B, 0, 0, -1, 0},
+        {"fixed, two bytes", {0xF0, 0}, true, 0, 0, 0, -1, 0},
+        {"descriptor, status return after another descriptor",
+         {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 18, 0x02, 0x02, 0xAA, 0xBB, 0x09, 0x0C, 0, 0x04, 0, 1, 0, 2, 0, 3, 0, 4, 0xA0, 0x51},
+         true, 1, 0, 0x1D, 12, 14},
+        {"descriptor, short length clamped", {0x72, 0, 0, 0, 0, 0, 0, 4, 0x09, 0x02, 0, 0}, true, 0, 0, 0, 8, 12},
+        {"descriptor, no additional length", {0x73, 0x0B, 0, 0, 0, 0, 0, 0, 0x09, 0x0C}, true, 0x0B, 0, 0, -1, 0},
+        {"descriptor past the stated length", {0x72, 0, 0, 0, 0, 0, 0, 4, 0x02, 0x02, 0, 0, 0x09, 0x0C}, true, 0, 0, 0, -1, 0},
+        {"vendor response code 7Fh is not walked", {0x7F, 0x03, 0, 0, 0, 0, 0, 14, 0x09, 0x0C}, true, 3, 0, 0, -1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SenseDecode d = DecodeSenseData(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(d.valid, c.valid);
+        EXPECT_EQ(d.senseKey, c.key);
+        EXPECT_EQ(d.asc, c.asc);
+        EXPECT_EQ(d.ascq, c.ascq);
+        EXPECT_EQ(d.descriptorOffset, c.descriptor);
+        EXPECT_EQ(d.descriptorLength, c.length);
+    }
+}
+
+}  // namespace
