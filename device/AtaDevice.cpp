@@ -133,7 +133,9 @@ void TAtaDevice::WriteLog(const std::string& text) { AppendLogLine(*p_.files, *p
 
 std::string TAtaDevice::LastErrorText(uint32_t code) {
     if (code == 0xFFFF) code = p_.storage->GetLastError();
-    return "<" + std::to_string(code) + "> -- " + p_.system->ErrorMessageText(code);
+    std::string text = Fmt("<%u> -- ", code);
+    text += p_.system->ErrorMessageText(code);
+    return text;
 }
 
 const char* TAtaDevice::ProtocolName(int32_t kind) {
@@ -153,7 +155,8 @@ void TAtaDevice::HexDump(const uint8_t* data, uint32_t size, uint32_t group, uin
     WriteLog(" \n");
     std::string ruler = "    ";
     for (int c = 0; c < 16; ++c) ruler += Fmt("%3X", c);
-    WriteLog(ruler + "\n");
+    ruler += '\n';
+    WriteLog(ruler);
     std::string line, ascii;
     bool allZero = true;
     uint32_t inLine = 0;
@@ -169,14 +172,23 @@ void TAtaDevice::HexDump(const uint8_t* data, uint32_t size, uint32_t group, uin
         allZero = allZero && b == 0;
         if (++inLine == perLine) {
             // A line of sixteen zero bytes says nothing and is left out.
-            if (!(allZero && perLine == 16)) WriteLog(line + " \"" + ascii + "\"\n");
+            if (!(allZero && perLine == 16)) {
+                line += " \"";
+                line += ascii;
+                line += "\"\n";
+                WriteLog(line);
+            }
             inLine = 0;
         }
     }
     if (inLine != 0) {
         const uint32_t missing = perLine - inLine;
         uint32_t width = group == 1 ? 3 * missing : missing / group + 2 * missing + (missing % group != 0 ? 1 : 0);
-        line += " " + std::string(width, ' ') + " \"" + ascii + "\"\n";
+        line += ' ';
+        line.append(width, ' ');
+        line += " \"";
+        line += ascii;
+        line += "\"\n";
         WriteLog(line);
     }
 }
