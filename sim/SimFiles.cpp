@@ -99,7 +99,13 @@ bool SimFiles::AppendToFile(const std::string& path, std::string_view bytes) {
     auto it = files_.find(k);
     if (it == files_.end()) it = files_.emplace(k, Entry{NormaliseWindowsPath(path), {}}).first;
     it->second.bytes.append(bytes.data(), bytes.size());
-    Persist(it->second);
+    // Only the new bytes go to the host file: rewriting it per line made a long log quadratic.
+    if (const auto host = HostPath(it->second.path)) {
+        std::error_code ec;
+        std::filesystem::create_directories(host->parent_path(), ec);
+        std::ofstream out(*host, std::ios::binary | std::ios::app);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
     return true;
 }
 
