@@ -10,17 +10,18 @@ constexpr UINT kRunPostedMessage = WM_APP + 1;
 
 Win32Ui* UiOf(HWND hwnd) { return reinterpret_cast<Win32Ui*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
-void RegisterClassOnce(HINSTANCE instance, const char* name, WNDPROC proc, HBRUSH background) {
-    WNDCLASSEXA wc{};
+// Unicode windows, so that captions keep the program's UTF-8 texts (the Chinese ones included).
+void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUSH background) {
+    WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hIcon = ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
     wc.hbrBackground = background;
     wc.lpszClassName = name;
     // A second Win32Ui in the same process finds the class already there.
-    ::RegisterClassExA(&wc);
+    ::RegisterClassExW(&wc);
 }
 
 }  // namespace
@@ -41,18 +42,19 @@ std::wstring Widen(const std::string& text) {
 }
 
 Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance), guiThread_(::GetCurrentThreadId()) {
-    RegisterClassOnce(instance_, kApplicationClass, &Win32Ui::AppProc, nullptr);
-    RegisterClassOnce(instance_, kMainClass, &Win32Ui::MainProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    const std::wstring appClass = Widen(kApplicationClass), mainClass = Widen(kMainClass), title = Widen(kApplicationTitle);
+    RegisterClassOnce(instance_, appClass.c_str(), &Win32Ui::AppProc, nullptr);
+    RegisterClassOnce(instance_, mainClass.c_str(), &Win32Ui::MainProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
 
     // Hidden, never shown: it carries the title a second instance looks for, and the posted work.
-    app_ = ::CreateWindowExA(0, kApplicationClass, kApplicationTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0,
+    app_ = ::CreateWindowExW(0, appClass.c_str(), title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0,
                              0, 0, nullptr, nullptr, instance_, nullptr);
     if (app_ != nullptr) ::SetWindowLongPtrW(app_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
     const int width = 520, height = 380;
     const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    main_ = ::CreateWindowExA(0, kMainClass, kApplicationTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+    main_ = ::CreateWindowExW(0, mainClass.c_str(), title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                               x > 0 ? x : 0, y > 0 ? y : 0, width, height, nullptr, nullptr, instance_, nullptr);
     if (main_ != nullptr) ::SetWindowLongPtrW(main_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
@@ -215,8 +217,8 @@ void Win32Ui::CloseMutex(MutexHandle h) {
 
 bool Win32Ui::BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) {
     // Blank our own title first, so that the search cannot find this instance.
-    if (app_ != nullptr) ::SetWindowTextA(app_, "");
-    HWND other = ::FindWindowA(windowClass.c_str(), title.c_str());
+    if (app_ != nullptr) ::SetWindowTextW(app_, L"");
+    HWND other = ::FindWindowW(Widen(windowClass).c_str(), Widen(title).c_str());
     if (other == nullptr) return false;
     if (::IsIconic(other)) ::ShowWindow(other, SW_RESTORE);
     ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
