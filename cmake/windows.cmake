@@ -8,7 +8,10 @@ target_link_libraries(kestrel_win32 PUBLIC advapi32 user32 kernel32 ole32 oleaut
 # Version resource and manifest.
 set(KESTREL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
 configure_file(${CMAKE_SOURCE_DIR}/res/kestrel.rc.in ${CMAKE_BINARY_DIR}/generated/kestrel.rc @ONLY)
-configure_file(${CMAKE_SOURCE_DIR}/res/kestrel.manifest ${CMAKE_BINARY_DIR}/generated/kestrel.manifest COPYONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/kestrel.manifest ${CMAKE_BINARY_DIR}/generated/kestrel.manifest @ONLY)
+# windres reads the manifest as a resource file, which the dependency scan does not see.
+set_source_files_properties(${CMAKE_BINARY_DIR}/generated/kestrel.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/generated/kestrel.manifest)
 
 add_executable(kestrel WIN32 app/entry/Win32Main.cpp ${CMAKE_BINARY_DIR}/generated/kestrel.rc $<TARGET_OBJECTS:kestrel_block>)
 target_link_libraries(kestrel PRIVATE kestrel_win32 kestrel_warnings)
