@@ -66,8 +66,8 @@ if [ -f "$log" ]; then
 fi
 
 echo "single instance: a first copy holds ROOK_SCCM_TOOL_MUTEX (its \"No F/W in executable !\" box open)"
-rm -f "$log"
-timeout 90 wine "$BUILD/kestrel.exe" >/dev/null 2>&1 &
+rm -f "$log" "$WINEPREFIX/first.rc"
+( set +e; timeout 90 wine "$BUILD/kestrel.exe" >/dev/null 2>&1; echo $? >"$WINEPREFIX/first.rc" ) &
 first=$!
 # The mutex is created before the start-up writes its first log line.
 for _ in $(seq 1 200); do
@@ -86,6 +86,23 @@ check "the second copy quits at once (${ms} ms)" test "$ms" -lt 15000
 check "its exit code is unchanged: 255 (got $rc)" test "$rc" -eq 255
 check "it wrote nothing to the first copy's log" test "$(wc -l <"$log" 2>/dev/null || echo 0)" -eq "$lines"
 check "the first copy is still running" kill -0 "$first"
+if command -v xdotool >/dev/null; then
+  # What a person sees: the box titled "Error" over the hidden main window, whose caption the
+  # package options set; OK ends the run with exit code 4.
+  check "the main window carries the caption \"Kestrel (v0.0.0.0)\"" \
+    bash -c 'xdotool search --name "^Kestrel \(v0\.0\.0\.0\)$" | grep -q .'
+  box=$(timeout 20 xdotool search --sync --name '^Error$' 2>/dev/null | head -n 1 || true)
+  check "the first copy shows its box \"Error\"" test -n "$box"
+  if [ -n "$box" ]; then
+    # A click on the OK button (the box's only button, centred at its foot): unlike a key press
+    # it does not depend on where the second copy's bring-to-front left the focus.
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    xdotool mousemove --window "$box" $((WIDTH / 2)) $((HEIGHT - 21)) click 1 2>/dev/null || true
+  fi
+  for _ in $(seq 1 100); do [ -s "$WINEPREFIX/first.rc" ] && break; sleep 0.1; done
+  check "OK on the box ends the first copy with exit code 4 (got $(cat "$WINEPREFIX/first.rc" 2>/dev/null))" \
+    grep -qx 4 "$WINEPREFIX/first.rc"
+fi
 timeout 20 wineserver -k >/dev/null 2>&1 || true
 wait "$first" 2>/dev/null || true
 
