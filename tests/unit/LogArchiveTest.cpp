@@ -8,7 +8,11 @@
 #include <random>
 #include <sstream>
 
+#include "app/Entry.h"
+#include "app/KestrelMain.h"
 #include "sim/SimMachine.h"
+#include "support/SimFixture.h"
+#include "support/ZipReader.h"
 #include "support/DebugLog.h"
 #include "support/ResultRecords.h"
 #include "support/ZipArchive.h"
@@ -227,4 +231,51 @@ TEST(ZipArchive, DosStamp) {
     t.year = 1970;
     EXPECT_EQ(ToDosStamp(t).date, (1 << 5) | 1);
     EXPECT_EQ(ToDosStamp(t).time, 0);
+}
+
+TEST(LogArchive, RunLeavesArchiveFromStartupStepToExitCode) {
+    auto m = test::MakeMachine();
+    const std::string log = "C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt";
+    // What a killed run left: packed by the start-up, replaced at the exit.
+    m->files().WriteWholeFile(log, "[12/9/2026 8:00:00 AM] : killed run\n");
+    const auto block = test::TemplateBlock(0x391A);
+    EXPECT_EQ(RunKestrel(m->platform(), PackageView(block), {"/S"}), 4);
+    EXPECT_FALSE(m->files().FileExists(log));
+    const auto zip = m->files().ReadWholeFile("C:\\Users\\Operator\\AppData\\Local\\KestrelLog.zip");
+    ASSERT_TRUE(zip.has_value());
+    const test::ZipRead r = test::ReadOneEntryZip(*zip, kLogArchivePassword);
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.name, "KestrelLog.txt");
+    EXPECT_EQ(r.data,
+              "[12/10/2026 9:30:00 AM] : Check usage ...\n"
+              "[12/10/2026 9:30:00 AM] : Kestrel (v0.0.0.0)\n"
+              "[12/10/2026 9:30:00 AM] : EXIT_ERROR: 0x4\n\n");
+    EXPECT_EQ(test::ReadOneEntryZip(*zip, "mossgate").error, "wrong password");
+}
+
+TEST(LogArchive, StartupStepPacksLeftoverAndFirstLines) {
+    auto m = test::MakeMachine();
+    const std::string log = "C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt";
+    m->files().WriteWholeFile(log, "[12/9/2026 8:00:00 AM] : killed run\n");
+    const auto block = test::TemplateBlock(0x391A);
+    TKestrelMain main(m->platform(), PackageView(block), {"/S"});
+    main.StartUp();
+    const test::ZipRead r =
+        test::ReadOneEntryZip(m->files().ReadWholeFile("C:\\Users\\Operator\\AppData\\Local\\KestrelLog.zip").value_or(""), "MOSSGATE");
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.data,
+              "[12/9/2026 8:00:00 AM] : killed run\n"
+              "[12/10/2026 9:30:00 AM] : GetModelName : gModelName=[Unknown] \n"
+              "[12/10/2026 9:30:00 AM] : Init Vars done, OS: 14010000h\n");
+    EXPECT_EQ(m->files().ReadWholeFile(log), std::optional<std::string>("[12/10/2026 9:30:00 AM] : Check usage ...\n"));
+}
+
+TEST(LogArchive, RunWithUnwritableArchiveKeepsWholeLog) {
+    auto m = test::MakeMachine();
+    m->files().SetWriteProtected("C:\\Users\\Operator\\AppData\\Local\\\\KestrelLog.zip");
+    const auto block = test::TemplateBlock(0x391A);
+    EXPECT_EQ(RunKestrel(m->platform(), PackageView(block), {"/S"}), 4);
+    const std::string text = m->files().ReadWholeFile("C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt").value_or("");
+    EXPECT_NE(text.find("GetModelName : gModelName=[Unknown] \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("EXIT_ERROR: 0x4\n"), std::string::npos) << text;
 }
