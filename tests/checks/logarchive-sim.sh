@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . tests/checks/logarchive.bash
 
+fail() { echo "FAIL: $*" >&2; exit 1; }
 sim=build/linux/kestrel-sim
 [ -x "$sim" ] || { echo "missing $sim (build the linux preset first)" >&2; exit 1; }
 
@@ -24,6 +25,6 @@ set -e
 [ "$code" -eq 4 ] || fail "kestrel-sim /S exited with $code, expected 4"
 [ ! -e "$tmp/KestrelLog.txt" ] || fail "the debug log is still in the temporary folder"
 
-check_log_archive "$state/files/C/Users/Operator/AppData/Local/KestrelLog.zip" "$state/out"
-grep -q 'killed run' "$state/out" && fail "the archive still holds the earlier run's lines"
+check_log_archive "$state/files/C/Users/Operator/AppData/Local/KestrelLog.zip" "$state/out" || fail "archive"
+if grep -q 'killed run' "$state/out"; then fail "the archive still holds the earlier run's lines"; fi
 echo "sim run: exit 4, archive at C:\\Users\\Operator\\AppData\\Local\\\\KestrelLog.zip, last line EXIT_ERROR: 0x4"

@@ -1,13 +1,13 @@
 # Shared by the log-archive checks; sourced by them (its suffix keeps ./dev test from running it alone).
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# check_log_archive ZIP OUT: each reader extracts the one entry with the password and the results
-# agree; a wrong password is refused by each; the log starts after the start-up's archive step and
-# its last line is the exit-code line. OUT receives the log text.
+# check_log_archive ZIP OUT: Python's zipfile, unzip and 7-Zip each extract the one entry with the
+# password, and agree byte for byte; each refuses a wrong password; the log starts after the
+# start-up's archive step and its last line is "EXIT_ERROR: 0x4". OUT receives the log text.
+# Returns 1 with a message on the first difference.
 check_log_archive() {
-  local zip=$1 out=$2
-  [ -f "$zip" ] || fail "no archive at $zip"
-  python3 - "$zip" >"$out" <<'EOF'
+  local zip=$1 out=$2 last
+  [ -f "$zip" ] || { echo "no archive at $zip" >&2; return 1; }
+  python3 - "$zip" >"$out" <<'PY' || { echo "python zipfile could not read $zip" >&2; return 1; }
 import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
 names = z.namelist()
@@ -21,18 +21,29 @@ try:
 except (RuntimeError, zipfile.BadZipFile):
     pass
 sys.stdout.buffer.write(z.read("KestrelLog.txt", pwd=b"MOSSGATE"))
-EOF
-  unzip -p -P MOSSGATE "$zip" KestrelLog.txt 2>/dev/null | cmp -s - "$out" || fail "unzip read other bytes than python"
-  7z e -so -pMOSSGATE "$zip" KestrelLog.txt 2>/dev/null | cmp -s - "$out" || fail "7z read other bytes than python"
-  if unzip -p -P MOSSGATF "$zip" KestrelLog.txt >/dev/null 2>&1; then fail "unzip accepted a wrong password"; fi
-  if 7z e -so -pMOSSGATF "$zip" KestrelLog.txt >/dev/null 2>&1; then fail "7z accepted a wrong password"; fi
+PY
+  unzip -p -P MOSSGATE "$zip" KestrelLog.txt 2>/dev/null | cmp -s - "$out" || { echo "unzip read other bytes than python" >&2; return 1; }
+  7z e -so -pMOSSGATE "$zip" KestrelLog.txt 2>/dev/null | cmp -s - "$out" || { echo "7z read other bytes than python" >&2; return 1; }
+  if unzip -p -P MOSSGATF "$zip" KestrelLog.txt >/dev/null 2>&1; then echo "unzip accepted a wrong password" >&2; return 1; fi
+  if 7z e -so -pMOSSGATF "$zip" KestrelLog.txt >/dev/null 2>&1; then echo "7z accepted a wrong password" >&2; return 1; fi
 
-  grep -q 'GetModelName : gModelName=' "$out" && fail "the archive holds lines from before the start-up's archive step"
-  head -n1 "$out" | grep -q '\] : Check usage \.\.\.$' || fail "first line is not the one after the archive step: $(head -n1 "$out")"
-  local last
-  last=$(grep -v '^\s*$' "$out" | tail -n1 | tr -d '\r')
+  if grep -q 'GetModelName : gModelName=' "$out"; then
+    echo "the archive holds lines from before the start-up's archive step" >&2; return 1
+  fi
+  head -n1 "$out" | grep -q '\] : Check usage \.\.\.$' || { echo "first line is not the one after the archive step: $(head -n1 "$out")" >&2; return 1; }
+  last=$(grep -v '^[[:space:]]*$' "$out" | tail -n1 | tr -d '\r')
   case "$last" in
     "["*"] : EXIT_ERROR: 0x4") ;;
-    *) fail "last line of the archived log is '$last'" ;;
+    *) echo "last line of the archived log is '$last'" >&2; return 1 ;;
+  esac
+}
+
+# The archive's Windows path for a temporary directory: the part before the first "Temp" and
+# "\KestrelLog.zip"; the current drive's root when there is no "Temp".
+log_archive_path() {
+  local temp=$1
+  case "$temp" in
+    *Temp*) printf '%s\\KestrelLog.zip' "${temp%%Temp*}" ;;
+    *) printf '\\KestrelLog.zip' ;;
   esac
 }

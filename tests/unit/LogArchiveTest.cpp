@@ -104,8 +104,8 @@ struct ArchiveFixture : ::testing::Test {
 TEST(LogArchivePath, BeforeFirstTempOrDriveRoot) {
     const std::pair<std::string, std::string> cases[] = {
         {"C:\\Users\\u\\AppData\\Local\\Temp\\KestrelLog.txt", "C:\\Users\\u\\AppData\\Local\\\\KestrelLog.zip"},
-        // Wine's temporary directory for the prefix's user.
-        {"C:\\users\\root\\AppData\\Local\\Temp\\KestrelLog.txt", "C:\\users\\root\\AppData\\Local\\\\KestrelLog.zip"},
+        // Wine 8's temporary directory for the prefix's user.
+        {"C:\\users\\root\\Temp\\KestrelLog.txt", "C:\\users\\root\\\\KestrelLog.zip"},
         {"D:\\Logs\\KestrelLog.txt", "\\KestrelLog.zip"},
         // The comparison is case-sensitive: the system account's C:\WINDOWS\TEMP\ has no "Temp".
         {"C:\\WINDOWS\\TEMP\\KestrelLog.txt", "\\KestrelLog.zip"},
