@@ -41,12 +41,12 @@ TEST(SataMachine, FlashTheDefaultMachinesSataDrive) {
     ASSERT_EQ(dev->ReadDefRevision(), ATACMD_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(dev->GetReadBuffer()), 8), "G6R0100A");
 
-    sim::SimImageSpec spec;
-    spec.models = {"KESTREL KS600*"};
-    spec.revision = "KS6R0200";
-    spec.payloadSize = 300000 - 128;
+    sim::SimImageSpec imageSpec;
+    imageSpec.models = {"KESTREL KS600*"};
+    imageSpec.revision = "KS6R0200";
+    imageSpec.payloadSize = 300000 - 128;
     std::string why;
-    const auto image = sim::BuildSimImage(spec, why);
+    const auto image = sim::BuildSimImage(imageSpec, why);
     ASSERT_EQ(FlashImageAta(*dev, image.data(), static_cast<uint32_t>(image.size()), 1, 0, 0, 1), ATACMD_OK);
     const std::string log = *machine->files().ReadWholeFile(machine->files().GetTempPath() + "KestrelLog.txt");
     EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:01 SN:00 CL:49 CH:02  586 / 586\n"), std::string::npos);

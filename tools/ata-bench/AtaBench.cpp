@@ -38,12 +38,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "drive not selected\n");
         return 1;
     }
-    sim::SimImageSpec spec;
-    spec.models = {"KESTREL*"};
-    spec.revision = "KS2.00A";
-    spec.payloadSize = kDeviceBufferSize - static_cast<uint32_t>(sim::kSimImageHeaderSize);
+    sim::SimImageSpec imageSpec;
+    imageSpec.models = {"KESTREL*"};
+    imageSpec.revision = "KS2.00A";
+    imageSpec.payloadSize = kDeviceBufferSize - static_cast<uint32_t>(sim::kSimImageHeaderSize);
     std::string why;
-    const auto image = sim::BuildSimImage(spec, why);
+    const auto image = sim::BuildSimImage(imageSpec, why);
 
     const uint64_t before = machine.storage().IoctlCount();
     const std::clock_t c0 = std::clock();
