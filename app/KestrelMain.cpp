@@ -95,6 +95,7 @@ bool TKestrelMain::InitPackageOptions() {
 
 void TKestrelMain::StartUp() {
     startUpRan_ = true;
+    bIsSataIrst = 0;
     iOsVersionCode = osInfo_.GetOsVersionCode();
     if (!InitPackageOptions()) {
         EndRun(exitcode::kNotStarted);
