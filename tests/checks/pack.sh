@@ -48,6 +48,15 @@ for pkg in plain deploy; do
   python3 "$ROOT/tests/checks/pack-compare.py" $pkg.json $pkg-shown.json || fail "show --json of $pkg-sim differs from $pkg.json"
 done
 
+# A kestrel.exe of either width is a template too (when the Windows builds are there).
+for w in win32 win64; do
+  exe=$ROOT/build/$w/kestrel.exe
+  [ -f "$exe" ] || continue
+  "$PACK" build --template "$exe" --manifest deploy.json --out deploy-$w.exe >/dev/null
+  "$PACK" show --json deploy-$w.exe > deploy-$w-shown.json
+  python3 "$ROOT/tests/checks/pack-compare.py" deploy.json deploy-$w-shown.json || fail "show --json of the packed $w kestrel.exe"
+done
+
 # The packed program reads its options and gets past the image-count check. With bUnattended the
 # start-up error box stays even with /S; the device layer is not there yet, so the run ends with 1.
 LOGREL=files/C/Users/Operator/AppData/Local/Temp/KestrelLog.txt
