@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,10 +24,14 @@ int Fail(const std::string& what) {
 }
 
 bool ReadAll(const fs::path& p, std::vector<uint8_t>& out) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(p, ec);
+    if (ec) return false;
     std::ifstream f(p, std::ios::binary);
     if (!f) return false;
-    out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return !f.bad();
+    out.resize(static_cast<size_t>(size));
+    f.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    return static_cast<uintmax_t>(f.gcount()) == size;
 }
 
 // Writes beside the target and renames over it, so a failure never leaves a half-written file.
@@ -142,7 +145,9 @@ int main(int argc, char** argv) {
     simImage->add_option("--model", spec.models, "a model the image fits (repeatable; a trailing '*' matches by prefix)")->required();
     simImage->add_option("--revision", spec.revision, "the revision it installs (1 to 8 characters)")->required();
     simImage->add_option("--ext-revision", spec.extRevision, "the extended revision it installs (at most 8 characters)");
-    simImage->add_option("--payload-size", spec.payloadSize, "payload bytes after the 128-byte header")->capture_default_str();
+    simImage->add_option("--payload-size", spec.payloadSize, "payload bytes after the 128-byte header")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, static_cast<uint32_t>(kImageBufferSize - sim::kSimImageHeaderSize)));
     simImage->add_option("--seed", spec.seed, "seed of the payload's pseudo-random bytes")->capture_default_str();
     simImage->add_option("--out", imageOut, "the image file to write")->required();
 
