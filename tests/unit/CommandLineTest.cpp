@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Entry.h"
+#include "app/KestrelMain.h"
 #include "support/SimFixture.h"
 
 using namespace kestrel;
@@ -113,4 +114,20 @@ TEST(CommandLine, StartUpEndsTheRunWithTheCode) {
         EXPECT_EQ(log.find("New AtaDevice"), std::string::npos) << "the start-up goes no further";
         EXPECT_TRUE(m->ui().Boxes().empty()) << "a command-line error shows no box";
     }
+}
+
+TEST(CommandLine, EndingTheRunMarksTheUpdateEnded) {
+    auto block = test::TemplateBlock(0x391A);
+    std::string digits(28, '0');
+    digits[20 - 2] = '1';
+    test::PutOptions(block, 1, digits);
+    test::PutText(block, pkg::kNewFw + 8, std::string("R1.0\0\0\0\0", 8));
+    auto m = test::MakeMachine();
+    TKestrelMain main(m->platform(), PackageView(block), {"/C:1,2,3,GG"});
+    main.StartUp();
+    EXPECT_EQ(main.iErrorLevel, 8);
+    EXPECT_TRUE(main.bEndOfUpdate);
+    EXPECT_TRUE(main.RunEnded());
+    EXPECT_TRUE(m->ui().QuitRequested());
+    EXPECT_EQ(main.gScanType, 1);
 }
