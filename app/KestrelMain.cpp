@@ -96,6 +96,7 @@ bool TKestrelMain::InitPackageOptions() {
 
 void TKestrelMain::StartUp() {
     startUpRan_ = true;
+    bIsSataIrst = 0;
     iOsVersionCode = osInfo_.GetOsVersionCode();
     if (!InitPackageOptions()) {
         EndRun(exitcode::kNotStarted);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/RunContext.h"
+#include "discovery/DriveTable.h"
 #include "package/PackageView.h"
 #include "platform/Platform.h"
 #include "support/HiTimer.h"
@@ -19,7 +20,8 @@ constexpr const char* kInstanceMutexName = "ROOK_SCCM_TOOL_MUTEX";
 constexpr uint32_t kBroadcastQueryDeny = 0x424D5144;
 constexpr uint32_t kPbtApmQuerySuspendFailed = 2;
 
-class TKestrelMain : public RunContext {
+// The run context and the drive table are the main window's own members.
+class TKestrelMain : public RunContext, public DriveTable {
 public:
     TKestrelMain(const Platform& platform, PackageView package, std::vector<std::string> args);
     ~TKestrelMain();
@@ -53,8 +55,6 @@ public:
     std::string sTempDir;
     // Control captions set by the start-up (the window shows them).
     std::string sLabel1, sLblUpdateMsg, sLblTo, sLblMsg, sCmdUpdate, sCmdClose;
-    // Scan-wide value of the drive table that the options reset.
-    int32_t gScanType = 0;
 
     const Platform& platform() const { return p_; }
     const PackageView& package() const { return pkg_; }

@@ -1,6 +1,8 @@
 # Native build: the program over the simulated machine, the tools and the tests.
 find_package(nlohmann_json REQUIRED)
 find_package(GTest REQUIRED)
+# OpenSSL is a test oracle only (cipher, digests); nothing else links it.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 
 # The embedded default machine description.
 set(_machine_json ${CMAKE_SOURCE_DIR}/sim/machines/default.json)
@@ -21,7 +23,7 @@ enable_testing()
 file(GLOB KESTREL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(kestrel_tests ${KESTREL_TEST_SOURCES} $<TARGET_OBJECTS:kestrel_block>)
 target_include_directories(kestrel_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(kestrel_tests PRIVATE kestrel_simplatform GTest::gtest GTest::gtest_main kestrel_warnings)
+target_link_libraries(kestrel_tests PRIVATE kestrel_simplatform GTest::gtest GTest::gtest_main OpenSSL::Crypto kestrel_warnings)
 target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
 include(GoogleTest)
 gtest_discover_tests(kestrel_tests DISCOVERY_TIMEOUT 60)
