@@ -24,6 +24,8 @@ struct TDevMgr::ChainCache {
     };
     // Instance ID of a device -> its parent node as read (parent link null); nullopt: not located.
     std::map<std::string, std::optional<DEVICE_NODE>> parents;
+    // Instance ID of a node -> the node as read (its class and service), for a parent shared by disks.
+    std::map<std::string, DEVICE_NODE> nodes;
     // Class GUID text -> the present members of the class, kept open for the service reads.
     std::map<std::string, ClassSet> classes;
 

@@ -92,6 +92,13 @@ bool TDevMgr::ReadParentNode(const char* childId, DEVICE_NODE& node, ChainCache*
     node = DEVICE_NODE{};
     if (t.CM_Get_Device_IDA(parent, node.instanceId, sizeof node.instanceId, 0) != wire::CR_SUCCESS_CODE) node.instanceId[0] = '\0';
     node.instanceId[sizeof node.instanceId - 1] = '\0';
+    if (cache != nullptr && node.instanceId[0] != '\0') {
+        const auto known = cache->nodes.find(node.instanceId);
+        if (known != cache->nodes.end()) {
+            node = known->second;
+            return true;
+        }
+    }
     ParseVendorDevice(node.instanceId, node.vendorId, node.deviceId);
 
     char guidText[kClassGuidTextSize] = {};
@@ -101,6 +108,7 @@ bool TDevMgr::ReadParentNode(const char* childId, DEVICE_NODE& node, ChainCache*
         guidText[sizeof guidText - 1] = '\0';
         if (ParseGuidText(guidText, node.classGuid)) FindNodeService(node, cache);
     }
+    if (cache != nullptr && node.instanceId[0] != '\0') cache->nodes.emplace(node.instanceId, node);
     return true;
 }
 

@@ -20,6 +20,7 @@ constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kFileDeviceDisk = 7;
+constexpr uint32_t kMaxPlacedOffset = 4096;
 
 [[noreturn]] void Bad(const std::string& field, const std::string& why) {
     throw std::runtime_error("machine description: " + field + ": " + why);
@@ -113,13 +114,25 @@ private:
         const uint32_t vendor = text(cfg_.vendor), product = text(cfg_.product), revision = text(cfg_.revision),
                        serial = text(cfg_.serial);
         PutU32(d, 0, 40);
-        PutU32(d, 4, static_cast<uint32_t>(d.size()));
         d[10] = 0;  // not removable
         d[11] = 1;  // command queueing
         PutU32(d, 12, vendor);
         PutU32(d, 16, product);
-        PutU32(d, 20, cfg_.revisionOffset.value_or(revision));
-        PutU32(d, 24, cfg_.serialOffset.value_or(serial));
+        // An overridden offset past the head carries its text there (the descriptor grows to it);
+        // any other one only points.
+        auto place = [&](std::optional<uint32_t> at, const std::string& s, uint32_t natural) {
+            if (!at) return natural;
+            if (*at >= 40 && *at < kMaxPlacedOffset && !s.empty()) {
+                if (d.size() < *at + s.size() + 1) d.resize(*at + s.size() + 1, 0);
+                std::memcpy(d.data() + *at, s.data(), s.size());
+            }
+            return *at;
+        };
+        const uint32_t revisionAt = place(cfg_.revisionOffset, cfg_.revision, revision);
+        const uint32_t serialAt = place(cfg_.serialOffset, cfg_.serial, serial);
+        PutU32(d, 4, static_cast<uint32_t>(d.size()));
+        PutU32(d, 20, revisionAt);
+        PutU32(d, 24, serialAt);
         PutU32(d, 28, cfg_.busType);
         PutU32(d, 32, 0);
         // A short buffer gets the head of the descriptor, as Windows gives it.
