@@ -215,7 +215,12 @@ void LoadStorageDevices(const json& description, SimMachine& machine) {
         for (const auto& n : dt["nodes"]) {
             const std::string where = "device_tree.nodes[" + std::to_string(i++) + "]";
             try {
-                tree.AddNode(ParseNode(n, where));
+                const SimDevNode node = ParseNode(n, where);
+                tree.AddNode(node);
+                // The driver key's DriverVersion, unless the registry (or an earlier run) has the key.
+                const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + node.driver;
+                if (!node.driver.empty() && !node.driverVersion.empty() && !machine.registry().KeyExists(key))
+                    machine.registry().Load(json{{key, {{"DriverVersion", node.driverVersion}}}});
             } catch (const std::runtime_error& e) {
                 if (std::string(e.what()).rfind("machine description", 0) == 0) throw;
                 Bad(where, e.what());

@@ -249,3 +249,25 @@ TEST(DevMgr, ClassDevicesArePresentOnesByDriverKey) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimDeviceTree, DriverVersionLivesInTheDriverKey) {
+    json m = BaseMachine();
+    m["device_tree"]["nodes"][2]["driver_version"] = "10.0.19041.3636";
+    auto machine = MakeMachine(m);
+    const auto v = machine->registry().Get(std::string("SYSTEM\\CurrentControlSet\\Control\\Class\\") + kHdcClass + "\\0000", "DriverVersion");
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(std::string(v->data.begin(), v->data.end()), std::string("10.0.19041.3636") + '\0');
+}
+
+TEST(SimDeviceTree, DescriptionErrorsNameTheField) {
+    json m = BaseMachine();
+    AddDisk(m, "A")["node"] = "NOPE";
+    EXPECT_THROW(MakeMachine(m), std::runtime_error);
+    json dup = BaseMachine();
+    dup["device_tree"]["nodes"].push_back(dup["device_tree"]["nodes"][0]);
+    EXPECT_THROW(MakeMachine(dup), std::runtime_error);
+}
+
+}  // namespace
