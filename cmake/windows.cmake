@@ -8,7 +8,10 @@ target_link_libraries(kestrel_win32 PUBLIC advapi32 user32 kernel32 ole32 oleaut
 # Version resource and manifest.
 set(KESTREL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
 configure_file(${CMAKE_SOURCE_DIR}/res/kestrel.rc.in ${CMAKE_BINARY_DIR}/generated/kestrel.rc @ONLY)
-configure_file(${CMAKE_SOURCE_DIR}/res/kestrel.manifest ${CMAKE_BINARY_DIR}/generated/kestrel.manifest COPYONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/kestrel.manifest ${CMAKE_BINARY_DIR}/generated/kestrel.manifest @ONLY)
+# windres reads the manifest as a resource file, which the dependency scan does not see.
+set_source_files_properties(${CMAKE_BINARY_DIR}/generated/kestrel.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/generated/kestrel.manifest)
 
 add_executable(kestrel WIN32 app/entry/Win32Main.cpp ${CMAKE_BINARY_DIR}/generated/kestrel.rc $<TARGET_OBJECTS:kestrel_block>)
 target_link_libraries(kestrel PRIVATE kestrel_win32 kestrel_warnings)
@@ -19,3 +22,18 @@ file(GLOB KESTREL_SDK_CHECKS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/wire
 add_library(kestrel_sdkcheck OBJECT ${KESTREL_SDK_CHECKS})
 target_include_directories(kestrel_sdkcheck PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(kestrel_sdkcheck PRIVATE kestrel_warnings)
+
+# The adapters' own tests, cross-built for x64 (the build Wine runs here) from Debian's GoogleTest
+# sources; tests/checks/wine.sh runs them.
+set(KESTREL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross-built adapter tests")
+file(GLOB KESTREL_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND KESTREL_WIN32_TEST_SOURCES AND EXISTS ${KESTREL_GTEST_SOURCE}/CMakeLists.txt)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(${KESTREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  # The test carries the program's version resource, so the own-file-version query has a witness.
+  add_executable(kestrel_win32_tests ${KESTREL_WIN32_TEST_SOURCES} ${CMAKE_BINARY_DIR}/generated/kestrel.rc)
+  target_link_libraries(kestrel_win32_tests PRIVATE kestrel_win32 GTest::gtest GTest::gtest_main kestrel_warnings)
+  target_compile_definitions(kestrel_win32_tests PRIVATE KESTREL_PROJECT_VERSION="${PROJECT_VERSION}")
+endif()

@@ -61,6 +61,10 @@ public:
     // Blank this instance's own application caption, find the top-level window of the class and
     // title, restore it if minimised and bring it to the foreground. False when it was not found.
     virtual bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) = 0;
+
+    // The main window's WM_POWERBROADCAST handler: gets the event code (wParam), gives the answer.
+    // An empty function leaves the message to the default handling.
+    virtual void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) { (void)handler; }
 };
 
 }  // namespace kestrel

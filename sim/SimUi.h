@@ -47,6 +47,10 @@ public:
     MutexHandle CreateNamedMutex(const std::string& name) override;
     void CloseMutex(MutexHandle h) override;
     bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) override;
+    void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) override { power_ = std::move(handler); }
+
+    // Delivers WM_POWERBROADCAST to the main window: the handler's answer, 0 when none is set.
+    uint32_t DeliverPowerBroadcast(uint32_t event) { return power_ ? power_(event) : 0; }
 
     // A mutex held by another process of the machine.
     void HoldMutexElsewhere(const std::string& name) { foreign_.insert(name); }
@@ -89,6 +93,7 @@ private:
     std::map<MutexHandle, std::string> own_;
     MutexHandle nextMutex_ = 0x100;
     int broughtToFront_ = 0;
+    std::function<uint32_t(uint32_t)> power_;
 };
 
 }  // namespace kestrel::sim
