@@ -304,6 +304,8 @@ TEST(DiskEnum, DeviceTreeCallsForSixteenDisks) {
     ASSERT_TRUE(mgr.EnumPhysicalDrives());
     ASSERT_EQ(mgr.GetDiskCount(), 16);
     const uint64_t shared = machine->deviceTree().Calls();
+    for (const auto& [name, n] : machine->deviceTree().CallsByName())
+        std::printf("  %-36s %llu\n", name.c_str(), static_cast<unsigned long long>(n));
 
     // The same chains one disk at a time, without sharing, for comparison.
     machine->deviceTree().ResetCounters();
