@@ -336,3 +336,63 @@ TEST(DiskEnum, DeviceNumbersOfDiskAndVolume) {
 }
 
 }  // namespace
+
+namespace {
+
+// A storage stack whose every reply is random: random success, random claimed length (bounded by
+// the caller's buffer, as DeviceIoControl is), random bytes. The enumeration must stay inside its
+// buffers whatever comes back (the sanitizers watch).
+class RandomStorage : public IStorage {
+public:
+    explicit RandomStorage(uint32_t seed) : state_(seed) {}
+    DevHandle CreateFileA(const std::string&, uint32_t, uint32_t, uint32_t, uint32_t) override {
+        return Next() % 8 == 0 ? kInvalidDevHandle : 0x100 + (Next() & 0xFF);
+    }
+    bool DeviceIoControl(DevHandle, uint32_t, const void*, uint32_t, void* out, uint32_t outSize, uint32_t& returned) override {
+        auto* o = static_cast<uint8_t*>(out);
+        for (uint32_t i = 0; i < outSize; ++i) o[i] = static_cast<uint8_t>(Next());
+        // Offsets that point anywhere, often near the end of the descriptor.
+        if (outSize >= 28 && Next() % 2) {
+            const uint32_t near = 240 + Next() % 32;
+            std::memcpy(o + 20, &near, 4);
+            std::memcpy(o + 24, &near, 4);
+        }
+        returned = Next() % (outSize + 1);
+        if (Next() % 4 == 0) returned = sizeof(wire::SCSI_ADDRESS) <= outSize ? sizeof(wire::SCSI_ADDRESS) : returned;
+        return Next() % 5 != 0;
+    }
+    bool CloseHandle(DevHandle) override { return true; }
+    uint32_t GetLastError() override { return 1; }
+
+private:
+    uint32_t Next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+    uint32_t state_;
+};
+
+TEST(DiskEnum, RandomPathQueryRepliesStayInBounds) {
+    json m = BaseMachine();
+    for (int i = 0; i < 6; ++i) AddDisk(m, "D" + std::to_string(i));
+    auto machine = MakeMachine(m);
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        RandomStorage storage(seed * 2654435761u);
+        Platform p = machine->platform();
+        p.storage = &storage;
+        TDevMgr mgr(p);
+        ASSERT_TRUE(mgr.EnumPhysicalDrives());
+        ASSERT_EQ(mgr.GetDiskCount(), 6);
+        for (int32_t i = 0; i < 6; ++i) {
+            const REG_DATA& r = mgr.GetDiskList()[i];
+            // Every record keeps its own path and chain, whatever the disks answered.
+            EXPECT_EQ(std::string(r.DevicePath).find("\\\\?\\scsi#disk"), 0u);
+            EXPECT_NE(r.ancestors, nullptr);
+        }
+        if (::testing::Test::HasFailure()) break;
+    }
+}
+
+}  // namespace
