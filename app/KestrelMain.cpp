@@ -5,6 +5,7 @@
 #include "package/PackageOptions.h"
 #include "support/DebugLog.h"
 #include "support/Format.h"
+#include "support/ResultRecords.h"
 
 namespace kestrel {
 
@@ -158,8 +159,9 @@ uint32_t TKestrelMain::WMPowerBroadcast(uint32_t event) {
 }
 
 void TKestrelMain::ArchiveLogStep() {
-    // The password-protected log archive arrives with the result-records code; until then the text
-    // log stays where it is, so nothing is lost.
+    // Before the options are read there is no log of this run to pack.
+    if (sLogFile.empty()) return;
+    ArchiveLog(*p_.files, *p_.clock, sLogFile, sTempDir);
 }
 
 bool TKestrelMain::CreateDeviceObject() {

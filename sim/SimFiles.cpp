@@ -30,6 +30,13 @@ std::string SimFiles::Parent(const std::string& key) {
     return key.substr(0, p);
 }
 
+std::string SimFiles::Resolve(const std::string& path) const {
+    const bool rooted = !path.empty() && (path[0] == '\\' || path[0] == '/');
+    const bool unc = path.size() > 1 && (path[1] == '\\' || path[1] == '/');
+    if (!rooted || unc || dirs_.current.size() < 2 || dirs_.current[1] != ':') return path;
+    return dirs_.current.substr(0, 2) + path;
+}
+
 SimFiles::SimFiles(SimDirectories dirs, std::optional<std::filesystem::path> stateDir)
     : dirs_(std::move(dirs)), state_(std::move(stateDir)) {
     // The machine's standard directories and every folder above them exist.
@@ -44,7 +51,8 @@ SimFiles::SimFiles(SimDirectories dirs, std::optional<std::filesystem::path> sta
 
 bool SimFiles::DirExists(const std::string& key) const { return key.empty() || dirsSet_.count(key) != 0; }
 
-std::optional<std::filesystem::path> SimFiles::HostPath(const std::string& path) const {
+std::optional<std::filesystem::path> SimFiles::HostPath(const std::string& pathIn) const {
+    const std::string path = Resolve(pathIn);
     if (!state_) return std::nullopt;
     const std::string p = NormaliseWindowsPath(path);
     if (p.size() < 3 || p[1] != ':') return std::nullopt;
@@ -93,7 +101,8 @@ void SimFiles::LoadState() {
     }
 }
 
-bool SimFiles::AppendToFile(const std::string& path, std::string_view bytes) {
+bool SimFiles::AppendToFile(const std::string& pathIn, std::string_view bytes) {
+    const std::string path = Resolve(pathIn);
     const std::string k = Key(path);
     if (protected_.count(k) || !DirExists(Parent(k)) || dirsSet_.count(k)) return false;
     auto it = files_.find(k);
@@ -103,7 +112,8 @@ bool SimFiles::AppendToFile(const std::string& path, std::string_view bytes) {
     return true;
 }
 
-bool SimFiles::WriteWholeFile(const std::string& path, std::string_view bytes) {
+bool SimFiles::WriteWholeFile(const std::string& pathIn, std::string_view bytes) {
+    const std::string path = Resolve(pathIn);
     const std::string k = Key(path);
     if (protected_.count(k) || !DirExists(Parent(k)) || dirsSet_.count(k)) return false;
     Entry& e = files_[k];
@@ -113,13 +123,15 @@ bool SimFiles::WriteWholeFile(const std::string& path, std::string_view bytes) {
     return true;
 }
 
-std::optional<std::string> SimFiles::ReadWholeFile(const std::string& path) {
+std::optional<std::string> SimFiles::ReadWholeFile(const std::string& pathIn) {
+    const std::string path = Resolve(pathIn);
     const auto it = files_.find(Key(path));
     if (it == files_.end()) return std::nullopt;
     return it->second.bytes;
 }
 
-bool SimFiles::DeleteFile(const std::string& path) {
+bool SimFiles::DeleteFile(const std::string& pathIn) {
+    const std::string path = Resolve(pathIn);
     const auto it = files_.find(Key(path));
     if (it == files_.end() || protected_.count(it->first)) return false;
     if (const auto host = HostPath(it->second.path)) {
@@ -130,9 +142,10 @@ bool SimFiles::DeleteFile(const std::string& path) {
     return true;
 }
 
-bool SimFiles::FileExists(const std::string& path) { return files_.count(Key(path)) != 0; }
+bool SimFiles::FileExists(const std::string& path) { return files_.count(Key(Resolve(path))) != 0; }
 
-bool SimFiles::CreateDirectory(const std::string& path) {
+bool SimFiles::CreateDirectory(const std::string& pathIn) {
+    const std::string path = Resolve(pathIn);
     const std::string k = Key(path);
     if (dirsSet_.count(k) || files_.count(k) || !DirExists(Parent(k))) return false;
     dirsSet_.insert(k);

@@ -48,6 +48,8 @@ private:
         std::string bytes;
     };
     static std::string Key(const std::string& path);
+    // A path rooted without a drive ("\\x") is on the current directory's drive, as on Windows.
+    std::string Resolve(const std::string& path) const;
     static std::string Parent(const std::string& path);
     bool DirExists(const std::string& key) const;
     void Persist(const Entry& e);

@@ -7,6 +7,7 @@ namespace {
 
 constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 constexpr uint32_t ERROR_OLD_WIN_VERSION_CODE = 1150;
+constexpr uint32_t ERROR_BAD_ARGUMENTS_CODE = 160;
 
 int BitIndex(uint32_t bit) {
     for (int i = 0; i < 32; ++i)
@@ -14,15 +15,15 @@ int BitIndex(uint32_t bit) {
     return -1;
 }
 
-bool Compare(uint64_t sys, uint64_t rec, uint8_t cond, bool suite) {
+bool Compare(uint64_t sys, uint64_t rec, uint8_t cond) {
     switch (cond) {
-    case wire::VER_EQUAL: return sys == rec;
-    case wire::VER_GREATER: return sys > rec;
-    case wire::VER_GREATER_EQUAL: return sys >= rec;
-    case wire::VER_LESS: return sys < rec;
-    case wire::VER_LESS_EQUAL: return sys <= rec;
-    case 6: return suite && (sys & rec) == rec;  // VER_AND
-    case 7: return suite && (sys & rec) != 0;    // VER_OR
+    case wire::kVerEqual: return sys == rec;
+    case wire::kVerGreater: return sys > rec;
+    case wire::kVerGreaterEqual: return sys >= rec;
+    case wire::kVerLess: return sys < rec;
+    case wire::kVerLessEqual: return sys <= rec;
+    case wire::kVerAnd: return (sys & rec) == rec;
+    case wire::kVerOr: return (sys & rec) != 0;
     default: return false;
     }
 }
@@ -69,19 +70,26 @@ bool SimSystem::VerifyVersionInfoA(const wire::OSVERSIONINFOEXA& rec, uint32_t t
         uint32_t bit;
         uint64_t sys, rec;
     } fields[] = {
-        {wire::VER_MINORVERSION, v.minor, rec.dwMinorVersion},
-        {wire::VER_MAJORVERSION, v.major, rec.dwMajorVersion},
-        {wire::VER_BUILDNUMBER, v.build, rec.dwBuildNumber},
-        {wire::VER_PLATFORMID, v.platform, rec.dwPlatformId},
-        {wire::VER_SERVICEPACKMINOR, v.spMinor, rec.wServicePackMinor},
-        {wire::VER_SERVICEPACKMAJOR, v.spMajor, rec.wServicePackMajor},
-        {wire::VER_SUITENAME, v.suite, rec.wSuiteMask},
-        {wire::VER_PRODUCT_TYPE, v.productType, rec.wProductType},
+        {wire::kVerMinorVersion, v.minor, rec.dwMinorVersion},
+        {wire::kVerMajorVersion, v.major, rec.dwMajorVersion},
+        {wire::kVerBuildNumber, v.build, rec.dwBuildNumber},
+        {wire::kVerPlatformId, v.platform, rec.dwPlatformId},
+        {wire::kVerServicePackMinor, v.spMinor, rec.wServicePackMinor},
+        {wire::kVerServicePackMajor, v.spMajor, rec.wServicePackMajor},
+        {wire::kVerSuiteName, v.suite, rec.wSuiteMask},
+        {wire::kVerProductType, v.productType, rec.wProductType},
     };
     for (const F& f : fields) {
         if (!(typeMask & f.bit)) continue;
         const uint8_t cond = static_cast<uint8_t>((conditionMask >> (3 * BitIndex(f.bit))) & 7);
-        if (!Compare(f.sys, f.rec, cond, f.bit == wire::VER_SUITENAME)) {
+        // As Windows does: the suite mask takes only VER_AND and VER_OR, the other fields only the
+        // ordering conditions.
+        const bool suite = f.bit == wire::kVerSuiteName;
+        if (suite != (cond == wire::kVerAnd || cond == wire::kVerOr)) {
+            lastError_ = ERROR_BAD_ARGUMENTS_CODE;
+            return false;
+        }
+        if (!Compare(f.sys, f.rec, cond)) {
             lastError_ = ERROR_OLD_WIN_VERSION_CODE;
             return false;
         }

@@ -32,14 +32,14 @@ struct Field {
 };
 
 const Field kFields[] = {
-    {wire::VER_PLATFORMID, 0xFFFFFFFFull, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwPlatformId = static_cast<uint32_t>(v); }},
-    {wire::VER_MAJORVERSION, 0xFFFFFFFFull, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwMajorVersion = static_cast<uint32_t>(v); }},
-    {wire::VER_MINORVERSION, 16, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwMinorVersion = static_cast<uint32_t>(v); }},
-    {wire::VER_BUILDNUMBER, 0xFFFFFFFFull, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwBuildNumber = static_cast<uint32_t>(v); }},
-    {wire::VER_SERVICEPACKMAJOR, 0xFFFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wServicePackMajor = static_cast<uint16_t>(v); }},
-    {wire::VER_SERVICEPACKMINOR, 0xFFFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wServicePackMinor = static_cast<uint16_t>(v); }},
-    {wire::VER_SUITENAME, 0xFFFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wSuiteMask = static_cast<uint16_t>(v); }},
-    {wire::VER_PRODUCT_TYPE, 0xFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wProductType = static_cast<uint8_t>(v); }},
+    {wire::kVerPlatformId, 0xFFFFFFFFull, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwPlatformId = static_cast<uint32_t>(v); }},
+    {wire::kVerMajorVersion, 0xFFFFFFFFull, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwMajorVersion = static_cast<uint32_t>(v); }},
+    {wire::kVerMinorVersion, 16, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwMinorVersion = static_cast<uint32_t>(v); }},
+    {wire::kVerBuildNumber, 0xFFFFFFFFull, [](OSVERSIONINFOEXA& r, uint64_t v) { r.dwBuildNumber = static_cast<uint32_t>(v); }},
+    {wire::kVerServicePackMajor, 0xFFFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wServicePackMajor = static_cast<uint16_t>(v); }},
+    {wire::kVerServicePackMinor, 0xFFFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wServicePackMinor = static_cast<uint16_t>(v); }},
+    {wire::kVerSuiteName, 0xFFFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wSuiteMask = static_cast<uint16_t>(v); }},
+    {wire::kVerProductType, 0xFF, [](OSVERSIONINFOEXA& r, uint64_t v) { r.wProductType = static_cast<uint8_t>(v); }},
 };
 
 }  // namespace
@@ -56,8 +56,21 @@ OSInfo::OSInfo(const Platform& p) : p_(p) {
 bool OSInfo::SearchVersionFields(OSVERSIONINFOEXA& rec) {
     ISystem& sys = *p_.system;
     for (const Field& f : kFields) {
-        const uint64_t eq = sys.VerSetConditionMask(0, f.typeBit, wire::VER_EQUAL);
-        const uint64_t gt = sys.VerSetConditionMask(0, f.typeBit, wire::VER_GREATER);
+        if (f.typeBit == wire::kVerSuiteName) {
+            // Windows refuses VER_EQUAL and VER_GREATER for the suite mask (only VER_AND and VER_OR
+            // are defined for it), so a bisection would always fail here and every system would
+            // fall back to the record without product type. Ask for each suite bit instead.
+            const uint64_t andMask = sys.VerSetConditionMask(0, f.typeBit, wire::kVerAnd);
+            uint16_t suite = 0;
+            for (int bit = 0; bit < 16; ++bit) {
+                rec.wSuiteMask = static_cast<uint16_t>(1u << bit);
+                if (sys.VerifyVersionInfoA(rec, f.typeBit, andMask)) suite = static_cast<uint16_t>(suite | (1u << bit));
+            }
+            rec.wSuiteMask = suite;
+            continue;
+        }
+        const uint64_t eq = sys.VerSetConditionMask(0, f.typeBit, wire::kVerEqual);
+        const uint64_t gt = sys.VerSetConditionMask(0, f.typeBit, wire::kVerGreater);
         auto isEqual = [&](uint64_t v) {
             f.set(rec, v);
             return sys.VerifyVersionInfoA(rec, f.typeBit, eq);
@@ -133,7 +146,7 @@ uint32_t OSInfo::GetOsVersionCode() {
         return 0;
     }
 
-    const bool workstation = rec.wProductType == wire::VER_NT_WORKSTATION;
+    const bool workstation = rec.wProductType == wire::kVerNtWorkstation;
     uint32_t code = 0;
     uint32_t effMajor = major, effMinor = minor;
     if (major == 6 && minor == 2) {
@@ -172,19 +185,19 @@ uint32_t OSInfo::GetOsVersionCode() {
         if (workstation && major == 4) {
             code = 0x05130000;
         } else if (workstation) {
-            code |= (suite & wire::VER_SUITE_PERSONAL) ? 0x20000 : 0x10000;
+            code |= (suite & wire::kVerSuitePersonal) ? 0x20000 : 0x10000;
         } else if (rec.wProductType == 2 || rec.wProductType == 3) {
             if (major == 5 && minor == 2) {
-                if (suite & wire::VER_SUITE_DATACENTER) code |= 0x80000;
-                else if (suite & wire::VER_SUITE_ENTERPRISE) code |= 0x40000;
-                else if (suite == wire::VER_SUITE_BLADE) code |= 0x110000;
+                if (suite & wire::kVerSuiteDatacenter) code |= 0x80000;
+                else if (suite & wire::kVerSuiteEnterprise) code |= 0x40000;
+                else if (suite == wire::kVerSuiteBlade) code |= 0x110000;
                 else code |= 0x70000;
             } else if (major == 5 && minor == 0) {
-                if (suite & wire::VER_SUITE_DATACENTER) code |= 0x80000;
-                else if (suite & wire::VER_SUITE_ENTERPRISE) code |= 0x40000;
+                if (suite & wire::kVerSuiteDatacenter) code |= 0x80000;
+                else if (suite & wire::kVerSuiteEnterprise) code |= 0x40000;
                 else code |= 0x70000;
             } else {
-                code |= (suite & wire::VER_SUITE_ENTERPRISE) ? 0x40000 : 0x70000;
+                code |= (suite & wire::kVerSuiteEnterprise) ? 0x40000 : 0x70000;
             }
         }
     } else {

@@ -49,24 +49,26 @@ KESTREL_WIRE_OFFSET(RTL_OSVERSIONINFOEXW, szCSDVersion, 20, 20);
 KESTREL_WIRE_OFFSET(RTL_OSVERSIONINFOEXW, wServicePackMajor, 276, 276);
 
 // VerifyVersionInfo type bits and conditions, as the SDK defines them.
-constexpr uint32_t VER_MINORVERSION = 0x0000001;
-constexpr uint32_t VER_MAJORVERSION = 0x0000002;
-constexpr uint32_t VER_BUILDNUMBER = 0x0000004;
-constexpr uint32_t VER_PLATFORMID = 0x0000008;
-constexpr uint32_t VER_SERVICEPACKMINOR = 0x0000010;
-constexpr uint32_t VER_SERVICEPACKMAJOR = 0x0000020;
-constexpr uint32_t VER_SUITENAME = 0x0000040;
-constexpr uint32_t VER_PRODUCT_TYPE = 0x0000080;
-constexpr uint8_t VER_EQUAL = 1;
-constexpr uint8_t VER_GREATER = 2;
-constexpr uint8_t VER_GREATER_EQUAL = 3;
-constexpr uint8_t VER_LESS = 4;
-constexpr uint8_t VER_LESS_EQUAL = 5;
+constexpr uint32_t kVerMinorVersion = 0x0000001;
+constexpr uint32_t kVerMajorVersion = 0x0000002;
+constexpr uint32_t kVerBuildNumber = 0x0000004;
+constexpr uint32_t kVerPlatformId = 0x0000008;
+constexpr uint32_t kVerServicePackMinor = 0x0000010;
+constexpr uint32_t kVerServicePackMajor = 0x0000020;
+constexpr uint32_t kVerSuiteName = 0x0000040;
+constexpr uint32_t kVerProductType = 0x0000080;
+constexpr uint8_t kVerEqual = 1;
+constexpr uint8_t kVerGreater = 2;
+constexpr uint8_t kVerGreaterEqual = 3;
+constexpr uint8_t kVerLess = 4;
+constexpr uint8_t kVerLessEqual = 5;
+constexpr uint8_t kVerAnd = 6;  // the only conditions Windows accepts for the suite mask
+constexpr uint8_t kVerOr = 7;
 
-constexpr uint16_t VER_SUITE_ENTERPRISE = 0x0002;
-constexpr uint16_t VER_SUITE_DATACENTER = 0x0080;
-constexpr uint16_t VER_SUITE_PERSONAL = 0x0200;
-constexpr uint16_t VER_SUITE_BLADE = 0x0400;
-constexpr uint8_t VER_NT_WORKSTATION = 1;
+constexpr uint16_t kVerSuiteEnterprise = 0x0002;
+constexpr uint16_t kVerSuiteDatacenter = 0x0080;
+constexpr uint16_t kVerSuitePersonal = 0x0200;
+constexpr uint16_t kVerSuiteBlade = 0x0400;
+constexpr uint8_t kVerNtWorkstation = 1;
 
 }  // namespace kestrel::wire

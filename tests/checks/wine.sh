@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The x64 build under Wine, in a fresh prefix on a virtual X display: the adapters' own tests, the
-# registry they leave behind read back by reg.exe, a silent run's exit code and debug log, and the
-# single-instance mutex between two copies.
+# registry they leave behind read back by reg.exe, a silent run's exit code and its log archive, the
+# result records the adapter tests leave, and the single-instance mutex between two copies.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+. "$ROOT/tests/checks/logarchive.bash"
+VERSION=$(sed -n 's/^project(Kestrel VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 BUILD=${KESTREL_BUILD_WIN64:-$ROOT/build/win64}
 
 # One virtual display (and so one wineserver) for the whole script.
@@ -57,13 +59,26 @@ timeout 60 wine "$BUILD/kestrel.exe" /S >/dev/null 2>&1
 rc=$?
 set -e
 check "exit code 4 (got $rc)" test "$rc" -eq 4
-check "debug log KestrelLog.txt in the temporary folder" test -f "$log"
-if [ -f "$log" ]; then
-  sed 's/^/        /' "$log"
-  check "log: \"[<date time>] : GetModelName : gModelName=[Unknown] \"" \
-    grep -Eq '^\[[^]]+\] : GetModelName : gModelName=\[Unknown\] $' "$log"
-  check "log: \"[<date time>] : Init Vars done, OS: <code>h\"" grep -Eq '^\[[^]]+\] : Init Vars done, OS: [0-9A-F]+h$' "$log"
+# The start-up and the exit each pack the debug log into the archive and delete it.
+check "the debug log is gone from the temporary folder" test ! -e "$log"
+winzip=$(log_archive_path "$wintemp\\")
+zip=$(timeout 30 winepath -u "$winzip" 2>/dev/null | tr -d '\r\n')
+echo "log archive: $winzip -> $zip"
+if check "the log archive opens in python, unzip and 7z and ends with EXIT_ERROR: 0x4" \
+  check_log_archive "$zip" "$WINEPREFIX/archived-log.txt"; then
+  sed 's/^/        /' "$WINEPREFIX/archived-log.txt"
 fi
+
+echo "result records left by the adapter tests"
+fw=$(timeout 30 wine reg query 'HKLM\SOFTWARE\WOW6432Node\Halvard\Corvane\TargetDevice' /v FWVersion 2>/dev/null | tr -d '\r' || true)
+check "reg.exe reads back ...\\Corvane\\TargetDevice FWVersion = \"W1.2.3\" (trimmed)" \
+  grep -Eq 'FWVersion[[:space:]]+REG_SZ[[:space:]]+W1\.2\.3$' <<<"$fw"
+keys=$(timeout 30 wine reg query 'HKLM\SOFTWARE\WOW6432Node\Halvard\Corvane' 2>/dev/null | tr -d '\r' || true)
+check "reg.exe finds ...\\Corvane\\NoTargetDevice" grep -q '\\Corvane\\NoTargetDevice$' <<<"$keys"
+ini="$BUILD/kestrel_win32_tests.INI"
+check "kestrel_win32_tests.INI beside the test executable: three CR LF lines, the resource's version" \
+  cmp -s "$ini" <(printf 'EXE_VERSION = %s\r\nCURRENT_FW = CUR1\r\nTARGET_FW = N/A\r\n' "$VERSION")
+rm -f "$ini"
 
 echo "single instance: a first copy holds ROOK_SCCM_TOOL_MUTEX (its \"No F/W in executable !\" box open)"
 rm -f "$log" "$WINEPREFIX/first.rc"

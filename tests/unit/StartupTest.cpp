@@ -2,6 +2,7 @@
 
 #include "app/Entry.h"
 #include "app/KestrelMain.h"
+#include "support/RecordingFiles.h"
 #include "support/SimFixture.h"
 
 using namespace kestrel;
@@ -23,8 +24,13 @@ SimRun Start(const std::vector<uint8_t>& block, std::vector<std::string> args, j
     sim::SimOptions o;
     o.answers = std::move(answers);
     r.m = test::MakeMachine(patch, o);
-    r.code = RunKestrel(r.m->platform(), PackageView(block), std::move(args));
-    r.log = r.m->files().ReadWholeFile(kLog).value_or("");
+    // The archive steps pack and delete the text log on the way: the run's whole log is what was
+    // appended to it.
+    test::RecordingFiles files(r.m->files(), kLog);
+    Platform p = r.m->platform();
+    p.files = &files;
+    r.code = RunKestrel(p, PackageView(block), std::move(args));
+    r.log = files.written;
     return r;
 }
 
