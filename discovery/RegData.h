@@ -2,15 +2,9 @@
 // One physical disk as the device manager found it, and the ancestor nodes above it.
 #include <cstdint>
 
-namespace kestrel {
+#include "platform/wire/Guid.h"
 
-struct KGUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
-static_assert(sizeof(KGUID) == 16);
+namespace kestrel {
 
 struct DEVICE_NODE {
     KGUID classGuid;
@@ -30,6 +24,9 @@ struct SCSI_ADDRESS_DATA {
     uint8_t Lun;
 };
 static_assert(sizeof(SCSI_ADDRESS_DATA) == 8);
+
+// The most disks the discovery and the drive table handle.
+constexpr int32_t kMaxDisks = 16;
 
 struct REG_DATA {
     DEVICE_NODE* ancestors;  // owned: the disk's parent node; null when not found

@@ -136,6 +136,8 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
         for (const auto& m : win["mutexes_held_elsewhere"]) ui_->HoldMutexElsewhere(m.get<std::string>());
 
     storage_ = std::make_unique<SimStorage>();
+    deviceTree_ = std::make_unique<SimDeviceTree>();
+    services_ = std::make_unique<SimServices>();
     LoadStorageDevices(desc_, *this);
 
     platform_.files = files_.get();
@@ -144,6 +146,8 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     platform_.ui = ui_.get();
     platform_.registry = registry_.get();
     platform_.storage = storage_.get();
+    platform_.deviceTree = deviceTree_.get();
+    platform_.services = services_.get();
 }
 
 SimMachine::~SimMachine() = default;

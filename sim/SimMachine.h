@@ -12,8 +12,10 @@
 
 #include "platform/Platform.h"
 #include "sim/SimClock.h"
+#include "sim/SimDeviceTree.h"
 #include "sim/SimFiles.h"
 #include "sim/SimRegistry.h"
+#include "sim/SimServices.h"
 #include "sim/SimStorage.h"
 #include "sim/SimSystem.h"
 #include "sim/SimUi.h"
@@ -52,6 +54,8 @@ public:
     SimSystem& system() { return *system_; }
     SimUi& ui() { return *ui_; }
     SimStorage& storage() { return *storage_; }
+    SimDeviceTree& deviceTree() { return *deviceTree_; }
+    SimServices& services() { return *services_; }
 
     // Writes what the run changed that is not written through already (events, drive states).
     void SaveState();
@@ -65,6 +69,8 @@ private:
     std::unique_ptr<SimSystem> system_;
     std::unique_ptr<SimUi> ui_;
     std::unique_ptr<SimStorage> storage_;
+    std::unique_ptr<SimDeviceTree> deviceTree_;
+    std::unique_ptr<SimServices> services_;
     Platform platform_;
 };
 

@@ -3,6 +3,8 @@
 // shape allows; what the program does with the answers lives in the components.
 #include "platform/Platform.h"
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32DeviceTree.h"
+#include "platform/win32/Win32Services.h"
 
 #include <atomic>
 #include <functional>
@@ -140,6 +142,8 @@ public:
         p.ui = &ui_;
         p.registry = &registry_;
         p.storage = &storage_;
+        p.deviceTree = &deviceTree_;
+        p.services = &services_;
         return p;
     }
     Win32Ui& ui() { return ui_; }
@@ -150,6 +154,8 @@ private:
     Win32System system_;
     Win32Registry registry_;
     Win32Storage storage_;
+    Win32DeviceTree deviceTree_;
+    Win32Services services_;
     Win32Ui ui_;
 };
 

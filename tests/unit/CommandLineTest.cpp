@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/Entry.h"
 #include "app/KestrelMain.h"
+#include "support/RecordingFiles.h"
 #include "support/SimFixture.h"
 
 using namespace kestrel;
@@ -106,9 +107,13 @@ TEST(CommandLine, StartUpEndsTheRunWithTheCode) {
     } cases[] = {{{}, 2, "Check usage ..."}, {{"/C:3"}, 8, "] : /C: _/C:3\n\n"}, {{"/T:\\\\.\\PhysicalDrive0"}, 1, "] : DEV_PATH:\\\\.\\PhysicalDrive0\n\n"}};
     for (const auto& c : cases) {
         auto m = test::MakeMachine();
-        const int code = RunKestrel(m->platform(), PackageView(block), c.args);
+        // The archive steps pack and delete the text log: the run's log is what was appended to it.
+        test::RecordingFiles files(m->files(), "C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt");
+        Platform p = m->platform();
+        p.files = &files;
+        const int code = RunKestrel(p, PackageView(block), c.args);
         EXPECT_EQ(code, c.code);
-        const std::string log = m->files().ReadWholeFile("C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt").value_or("");
+        const std::string& log = files.written;
         EXPECT_NE(log.find(c.logged), std::string::npos) << log;
         if (c.code == 1) continue;  // past the command line: on to the device object
         EXPECT_EQ(log.find("New AtaDevice"), std::string::npos) << "the start-up goes no further";
