@@ -64,7 +64,11 @@ struct SimDiskConfig {
 class SimDisk : public SimStorageDevice {
 public:
     SimDisk(SimDiskConfig cfg, std::shared_ptr<SimStorageDevice> drive) : cfg_(std::move(cfg)), drive_(std::move(drive)) {}
-    uint32_t OpenError() override { return cfg_.openError; }
+    // A drive that is restarting takes its disk away with it.
+    uint32_t OpenError() override {
+        if (cfg_.openError) return cfg_.openError;
+        return drive_ ? drive_->OpenError() : 0;
+    }
 
     uint32_t Ioctl(uint32_t code, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t& returned) override {
         returned = 0;
