@@ -7,27 +7,12 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${KESTREL_BUILD_WIN64:-$ROOT/build/win64}
 DIAG="$BUILD/tools/diag/kestrel-diag.exe"
 
-if [ -z "${KESTREL_WINE_XVFB:-}" ]; then
-  exec env KESTREL_WINE_XVFB=1 xvfb-run -a bash "$0" "$@"
-fi
-
-started=$(date +%s)
-fail=0
-check() {  # check DESCRIPTION CONDITION...
-  local what=$1; shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; fail=1; fi
-}
-
-WINEPREFIX=$(mktemp -d /tmp/kestrel-diag-wine.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { timeout 20 wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
-trap cleanup EXIT
+. "$ROOT/tests/checks/wine-env.bash"
+wine_display "$@"
 
 [ -f "$DIAG" ] || { echo "diag-wine.sh: $DIAG is missing (build the win64 preset first)" >&2; exit 1; }
 
-echo "wine: $(wine --version 2>/dev/null), prefix $WINEPREFIX"
-timeout 120 wineboot -i >/dev/null 2>&1 || { echo "diag-wine.sh: wineboot failed" >&2; exit 1; }
-timeout 30 wineserver -w || true
+wine_prefix diag-wine
 
 for mode in "--json" ""; do
   echo "kestrel-diag disks $mode"

@@ -8,22 +8,10 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${KESTREL_BUILD_WIN64:-$ROOT/build/win64}
 PACK=${KESTREL_BUILD:-$ROOT/build/linux}/kestrel-pack
 
-if [ -z "${KESTREL_WINE_XVFB:-}" ]; then
-  exec env KESTREL_WINE_XVFB=1 xvfb-run -a bash "$0" "$@"
-fi
+. "$ROOT/tests/checks/wine-env.bash"
+wine_display "$@"
 
-started=$(date +%s)
-fail=0
-check() {  # check DESCRIPTION CONDITION...
-  local what=$1; shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; fail=1; fi
-}
-
-WINEPREFIX=$(mktemp -d /tmp/kestrel-wine.XXXXXX)
 WORK=$(mktemp -d)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { timeout 20 wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX" "$WORK"; }
-trap cleanup EXIT
 
 for f in "$BUILD/kestrel.exe" "$BUILD/kestrel-pack.exe" "$PACK"; do
   [ -f "$f" ] || { echo "pack-wine.sh: $f is missing (build the linux and win64 presets first)" >&2; exit 1; }
@@ -57,9 +45,7 @@ for p in plain deploy; do
     python3 "$ROOT/tests/checks/pack-compare.py" $p.json $p-shown.json
 done
 
-echo "wine: $(wine --version 2>/dev/null), prefix $WINEPREFIX"
-timeout 120 wineboot -i >/dev/null 2>&1 || { echo "pack-wine.sh: wineboot failed" >&2; exit 1; }
-timeout 30 wineserver -w || true
+wine_prefix pack-wine "$WORK"
 
 set +e
 timeout 120 wine "$BUILD/kestrel-pack.exe" build --template "$(winepath -w "$BUILD/kestrel.exe" 2>/dev/null)" \

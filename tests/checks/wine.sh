@@ -8,30 +8,14 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 VERSION=$(sed -n 's/^project(Kestrel VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 BUILD=${KESTREL_BUILD_WIN64:-$ROOT/build/win64}
 
-# One virtual display (and so one wineserver) for the whole script.
-if [ -z "${KESTREL_WINE_XVFB:-}" ]; then
-  exec env KESTREL_WINE_XVFB=1 xvfb-run -a bash "$0" "$@"
-fi
-
-started=$(date +%s)
-fail=0
-check() {  # check DESCRIPTION CONDITION...
-  local what=$1; shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; fail=1; fi
-}
-
-WINEPREFIX=$(mktemp -d /tmp/kestrel-wine.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { timeout 20 wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
-trap cleanup EXIT
+. "$ROOT/tests/checks/wine-env.bash"
+wine_display "$@"
 
 for f in "$BUILD/kestrel.exe" "$BUILD/kestrel_win32_tests.exe"; do
   [ -f "$f" ] || { echo "wine.sh: $f is missing (build the win64 preset first)" >&2; exit 1; }
 done
 
-echo "wine: $(wine --version 2>/dev/null), prefix $WINEPREFIX"
-timeout 120 wineboot -i >/dev/null 2>&1 || { echo "wine.sh: wineboot failed" >&2; exit 1; }
-timeout 30 wineserver -w || true
+wine_prefix wine
 
 echo "adapter tests (kestrel_win32_tests.exe)"
 set +e
