@@ -2,6 +2,8 @@
 // from the published layouts at raw offsets.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "support/NvmeFixture.h"
@@ -145,7 +147,7 @@ TEST_F(NvmeInbox, ARejectedImageFailsTheUpdate) {
 
 // With ReturnCode 32 the new firmware runs after the next power cycle: a later run.
 TEST_F(NvmeInbox, ActivationNeedingAResetShowsTheRevisionInTheNextRun) {
-    const auto state = std::filesystem::temp_directory_path() / ("kestrel-nvme-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const auto state = std::filesystem::temp_directory_path() / ("kestrel-nvme-" + std::to_string(::getpid()));
     std::filesystem::remove_all(state);
     sim::SimOptions options;
     options.stateDir = state;
