@@ -249,4 +249,18 @@ TEST_F(NvmeInbox, IdentifyFailureIsReportedAndTheHandleClosed) {
                                 "Final : DoIdentifyDeviceNVMeStorageQuery Handle released\n"}));
 }
 
+// A reply that places the identify data elsewhere than the request asked is not taken for it.
+TEST_F(NvmeInbox, IdentifyDataOutsideTheReplyIsRefused) {
+    struct Case {
+        uint32_t offset;
+        bool ok;
+    };
+    for (const Case c : {Case{40, true}, Case{4000, false}, Case{0xFFFFFFF0u, false}}) {
+        SCOPED_TRACE(c.offset);
+        Build({{"identify_data_offset", c.offset}});
+        EXPECT_EQ(dev->DoIdentifyDeviceNVMeStorageQuery(0), c.ok);
+        EXPECT_EQ(Log().find("DoIdentifyDeviceNVMeStorageQuery: the reply places 4096 identify bytes at offset ") == std::string::npos, c.ok);
+    }
+}
+
 }  // namespace
