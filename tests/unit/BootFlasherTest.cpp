@@ -174,6 +174,10 @@ TEST(InstallBootFlasher, KeepsOtherBootExecuteEntriesAndAddsOursOnce) {
         {"without autocheck", json::array({"other.exe"}), MultiSz({"autocheck autochk *", "other.exe", "NtMFlash FW.bin"})},
         {"no value", nullptr, MultiSz({"autocheck autochk *", "NtMFlash FW.bin"})},
         {"a plain string", "autocheck autochk /p \\??\\C:", MultiSz({"autocheck autochk *", "autocheck autochk /p \\??\\C:", "NtMFlash FW.bin"})},
+        {"a list whose last string lacks its zeros", {{"type", "REG_MULTI_SZ"}, {"hex", "6f7468657200782e657865"}},
+         MultiSz({"autocheck autochk *", "other", "x.exe", "NtMFlash FW.bin"})},
+        {"a list with an empty string inside: what follows it is not part of the list",
+         {{"type", "REG_MULTI_SZ"}, {"hex", "61000062000000"}}, MultiSz({"autocheck autochk *", "a", "NtMFlash FW.bin"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
