@@ -226,6 +226,16 @@ TEST(InstallBootFlasher, FailureResults) {
         EXPECT_EQ(BootExecute(*m), MultiSz({"autocheck autochk *"})) << "BootExecute is left as it was";
         EXPECT_EQ(m->registry().OpenHandles(), 0u);
     }
+    // A list too large to read cannot be kept, so it is not replaced either.
+    {
+        const std::string huge(70000, 'x');
+        auto big = test::MakeMachine({{"windows", {{"registry", {{"HKLM\\" + kSessionManager, {{"BootExecute", json::array({huge})}}}}}}}});
+        Install in;
+        EXPECT_EQ(in.Run(*big), BOOT_EXECUTE_NOT_SET);
+        const std::vector<uint8_t> kept = BootExecute(*big);
+        EXPECT_EQ(kept.size(), huge.size() + 2);
+        EXPECT_TRUE(in.Logged("BootExecute cannot be read (234), not changed"));
+    }
     // Nothing to install: no flasher name, or no slot table.
     auto m = test::MakeMachine();
     Install in;
