@@ -74,8 +74,8 @@ public:
     OSInfo& osInfo() { return osInfo_; }
     std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
 
-    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp; handlers of the selection and the
-    // workflow in their own files) ----
+public:
+    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
 
     // Rebuild the drive list from the drive table (runs the constraint check first).
     void RefreshComboBox();
