@@ -61,20 +61,6 @@ public:
     // run then ends with 255).
     bool InitPackageOptions();
 
-    // Whether the main window is to be shown when the message loop starts.
-    bool bShowMainWindow = true;
-    uint32_t iOsVersionCode = 0;
-    // The base directory of the log archive: the temporary directory as Windows gave it.
-    std::string sTempDir;
-
-    const Platform& platform() const { return p_; }
-    const PackageView& package() const { return pkg_; }
-    const std::vector<std::string>& args() const { return args_; }
-    HiTimer& timer() { return timer_; }
-    OSInfo& osInfo() { return osInfo_; }
-    std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
-
-public:
     // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
 
     // Rebuild the drive list from the drive table (runs the constraint check first).
@@ -148,6 +134,19 @@ public:
     int32_t iTickInterval = 0;
     // The caption of the message that tmrCloseMsg would close.
     std::string sMsgTitle;
+
+    // Whether the main window is to be shown when the message loop starts.
+    bool bShowMainWindow = true;
+    uint32_t iOsVersionCode = 0;
+    // The base directory of the log archive: the temporary directory as Windows gave it.
+    std::string sTempDir;
+
+    const Platform& platform() const { return p_; }
+    const PackageView& package() const { return pkg_; }
+    const std::vector<std::string>& args() const { return args_; }
+    HiTimer& timer() { return timer_; }
+    OSInfo& osInfo() { return osInfo_; }
+    std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
 
 private:
     bool ShowStartupBoxes() const { return !(bSilent && !bUnattended); }

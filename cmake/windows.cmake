@@ -41,3 +41,4 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND KESTREL_WIN32_TEST_SOURCES AND EXISTS ${KESTR
   target_link_libraries(kestrel_win32_tests PRIVATE kestrel_win32 GTest::gtest GTest::gtest_main kestrel_warnings)
   target_compile_definitions(kestrel_win32_tests PRIVATE KESTREL_PROJECT_VERSION="${PROJECT_VERSION}")
 endif()
+
