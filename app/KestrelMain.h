@@ -61,7 +61,7 @@ public:
     // run then ends with 255).
     bool InitPackageOptions();
 
-    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp) ----
+    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
 
     // Rebuild the drive list from the drive table (runs the constraint check first).
     void RefreshComboBox();
