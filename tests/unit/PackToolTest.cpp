@@ -221,7 +221,7 @@ TEST_F(Files, ManifestsThatCannotWorkAreRefused) {
             continue;
         }
         EXPECT_FALSE(m);
-        ASSERT_EQ(errors.size(), 1u) << errors[0];
+        ASSERT_EQ(errors.size(), 1u) << (errors.empty() ? "" : errors[0]);
         EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
     }
 }
