@@ -6,7 +6,6 @@ namespace kestrel {
 
 int RunKestrel(const Platform& platform, PackageView package, std::vector<std::string> args) {
     TKestrelMain main(platform, package, std::move(args));
-    platform.ui->SetPowerBroadcastHandler([&main](uint32_t event) { return main.WMPowerBroadcast(event); });
     // The single-instance check runs before the start-up, so a second instance never reaches the drives.
     if (main.FormCreate()) {
         main.StartUp();
@@ -20,7 +19,6 @@ int RunKestrel(const Platform& platform, PackageView package, std::vector<std::s
     }
     platform.ui->RunMessageLoop();
     main.FormDestroy();
-    platform.ui->SetPowerBroadcastHandler(nullptr);
     return main.iErrorLevel;
 }
 

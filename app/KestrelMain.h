@@ -145,8 +145,6 @@ public:
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;
     uint32_t iOsVersionCode = 0;
-    // The base directory of the log archive: the temporary directory as Windows gave it.
-    std::string sTempDir;
 
     const Platform& platform() const { return p_; }
     const PackageView& package() const { return pkg_; }
