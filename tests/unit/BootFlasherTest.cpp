@@ -111,6 +111,8 @@ TEST(InstallBootFlasher, ChoosesTheSlotByOsCodeAndWindowsWidth) {
         for (const Width& w : widths) {
             SCOPED_TRACE(std::string("Windows ") + os.name + ", " + w.name);
             json win = os.windows;
+            // A Windows older than 8.1 reports its own version to the version search.
+            if (win.contains("version")) win["reported_version"] = win["version"];
             win["process_64bit"] = w.process64;
             win["wow64"] = w.wow64;
             auto m = test::MakeMachine({{"windows", win}});

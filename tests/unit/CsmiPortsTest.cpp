@@ -32,14 +32,14 @@ TEST_F(CsmiPorts, ReadsTheDriverInformationAndThePhyTable) {
     EXPECT_EQ(info.bNumberOfPhys, 4);
     EXPECT_EQ(info.Phy[1].Attached.bTargetPortProtocol, wire::CSMI_SAS_PROTOCOL_STP);
     EXPECT_EQ(info.Phy[1].Attached.bSASAddress[7], 0x01);
-    EXPECT_TRUE(InOrder(Log(), {"TAtaDevice::get_phy_info : CSMI_SAS_DRIVER_INFO:\n", "  Name:        \"lsi_sas2\"\n",
-                                "  Description: \"LSI 2308 SAS/SATA RAID\"\n", "  Revision:    2.0\n",
-                                "CSMI_SAS_PHY_INFO: NumberOfPhys=4, max_number_of_phys=32\n", "Phy[0] Port:   0x00\n",
-                                "  Type:        0x10, 0x10\n", "  InitProto:   0x0d, 0x00\n", "  TargetProto: 0x00, 0x01\n",
-                                "  PhyIdent:    0x00, 0x00\n", "  SASAddress(Identify):  50 0a 0b 0c 00 00 00 00, ",
-                                "  SASAddress(Attached):  00 00 00 00 00 00 00 00\n", "Phy[1] Port:   0x01\n",
-                                "  SASAddress(Attached):  50 00 c5 00 00 a1 b2 01\n", "Phy[2] Port:   0x02\n", "  TargetProto: 0x00, 0x08\n",
-                                "Phy[3] Port:   0x03\n", "  Type:        0x10, 0x00\n"}));
+    EXPECT_TRUE(InOrder(Log(), {"TAtaDevice::get_phy_info : CSMI_SAS_DRIVER_INFO:\r\n", "  Name:        \"lsi_sas2\"\r\n",
+                                "  Description: \"LSI 2308 SAS/SATA RAID\"\r\n", "  Revision:    2.0\r\n",
+                                "CSMI_SAS_PHY_INFO: NumberOfPhys=4, max_number_of_phys=32\r\n", "Phy[0] Port:   0x00\r\n",
+                                "  Type:        0x10, 0x10\r\n", "  InitProto:   0x0d, 0x00\r\n", "  TargetProto: 0x00, 0x01\r\n",
+                                "  PhyIdent:    0x00, 0x00\r\n", "  SASAddress(Identify):  50 0a 0b 0c 00 00 00 00, ",
+                                "  SASAddress(Attached):  00 00 00 00 00 00 00 00\r\n", "Phy[1] Port:   0x01\r\n",
+                                "  SASAddress(Attached):  50 00 c5 00 00 a1 b2 01\r\n", "Phy[2] Port:   0x02\r\n", "  TargetProto: 0x00, 0x08\r\n",
+                                "Phy[3] Port:   0x03\r\n", "  Type:        0x10, 0x00\r\n"}));
 }
 
 // Entries without a phy are left out of the log; the walk goes on over all 32 entries.
@@ -47,7 +47,7 @@ TEST_F(CsmiPorts, SkipsEmptyEntriesInTheMiddle) {
     Build({{"phys", {{{"attached", "sata"}}, {{"attached", "empty"}}, {{"attached", "stp"}}}}});
     ASSERT_TRUE(dev->get_phy_info(info));
     const std::string log = Log();
-    EXPECT_TRUE(InOrder(log, {"CSMI_SAS_PHY_INFO: NumberOfPhys=2, max_number_of_phys=32\n", "Phy[0] Port:   0x00\n", "Phy[2] Port:   0x02\n"}));
+    EXPECT_TRUE(InOrder(log, {"CSMI_SAS_PHY_INFO: NumberOfPhys=2, max_number_of_phys=32\r\n", "Phy[0] Port:   0x00\r\n", "Phy[2] Port:   0x02\r\n"}));
     EXPECT_EQ(log.find("Phy[1]"), std::string::npos);
 }
 
@@ -56,7 +56,7 @@ TEST_F(CsmiPorts, MoreThan32PhysIsRefusedAfterTheCopy) {
     EXPECT_FALSE(dev->get_phy_info(info));
     EXPECT_EQ(info.bNumberOfPhys, 33);
     EXPECT_EQ(info.Phy[0].Identify.bDeviceType, 0x10);
-    EXPECT_NE(Log().find("Error! NumberOfPhys=33 > max_number_of_phys=32\n"), std::string::npos);
+    EXPECT_NE(Log().find("Error! NumberOfPhys=33 > max_number_of_phys=32\r\n"), std::string::npos);
     EXPECT_EQ(Log().find("Phy[0]"), std::string::npos);
 }
 
@@ -69,10 +69,10 @@ TEST_F(CsmiPorts, FailingRequests) {
     };
     const Case cases[] = {
         {"ReturnCode 3 on the phy request", {{"control_code", 20}, {"return_code", 3}},
-         "csmi_ioctl::IOCTL_SCSI_MINIPORT(CC_CSMI_20) failed, ReturnCode=3\n", true},
+         "csmi_ioctl::IOCTL_SCSI_MINIPORT(CC_CSMI_20) failed, ReturnCode=3\r\n", true},
         {"ReturnCode on the driver request", {{"control_code", 1}, {"return_code", 1}},
-         "csmi_ioctl::IOCTL_SCSI_MINIPORT(CC_CSMI_1) failed, ReturnCode=1\n", false},
-        {"the driver request fails", {{"control_code", 1}, {"win_error", 1117}}, "csmi_ioctl ERR=0x45D\n", false},
+         "csmi_ioctl::IOCTL_SCSI_MINIPORT(CC_CSMI_1) failed, ReturnCode=1\r\n", false},
+        {"the driver request fails", {{"control_code", 1}, {"win_error", 1117}}, "csmi_ioctl ERR=0x45D\r\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -176,8 +176,8 @@ TEST_F(Window, RefreshComboBoxLogsEveryDriveWithTheLastText) {
     w->bHiddenDrives = true;
     w->RefreshComboBox();
     const std::string log = Log();
-    const auto refresh = log.find("RefreshComboBox: bHiddenDrives:1  gCount:2 \n");
-    const std::string shown = "cboDrives: str:(S)  1-0-0-0 SSD A R0.9 \n";
+    const auto refresh = log.find("RefreshComboBox: bHiddenDrives:1  gCount:2 \r\n");
+    const std::string shown = "cboDrives: str:(S)  1-0-0-0 SSD A R0.9 \r\n";
     ASSERT_NE(refresh, std::string::npos) << log;
     EXPECT_LT(log.find("ChkConstraint"), refresh) << "the constraint check runs first";
     const auto first = log.find(shown);
@@ -303,13 +303,13 @@ TEST_F(Window, FormShowChainsTheUpdateLine) {
     EXPECT_TRUE(C("cboDrives").visible);
     EXPECT_FALSE(C("Panel1").visible);
     EXPECT_FALSE(w->Timer1.Enabled());
-    EXPECT_NE(Log().find("FormShow: 2\n"), std::string::npos);
+    EXPECT_NE(Log().find("FormShow: 2\r\n"), std::string::npos);
 }
 
 TEST_F(Window, FormShowInADeploymentRunShowsTheProgressPanel) {
     w->bDeployMode = true;
     w->FormShow();
-    EXPECT_NE(Log().find("FormShow: 1\n"), std::string::npos);
+    EXPECT_NE(Log().find("FormShow: 1\r\n"), std::string::npos);
     EXPECT_FALSE(C("Image1").visible);
     EXPECT_FALSE(C("cboDrives").visible);
     EXPECT_EQ(ui().WindowHeight(), 160);
@@ -417,7 +417,7 @@ TEST(Big5, TextsOfTheProgram) {
 
 TEST_F(Window, ChineseLogLinesAreBig5) {
     w->WriteLog("更新");
-    EXPECT_NE(Log().find("\xA7\xF3\xB7\x73\n"), std::string::npos);
+    EXPECT_NE(Log().find("\xA7\xF3\xB7\x73\r\n"), std::string::npos);
 }
 
 TEST_F(Window, SimulatorDrawsTheWindowAsText) {

@@ -41,12 +41,12 @@ TEST_F(NvmeInbox, UpdatesEndToEndAndTheDriveReportsTheNewRevision) {
         EXPECT_TRUE(std::all_of(sent.begin() + c.size, sent.end(), [](uint8_t b) { return b == 0; }));
         EXPECT_EQ(IdentifyRevision(*dev, 0), "KN9R0300");
         if (c.size == 8192) {
-            EXPECT_TRUE(InOrder(Log(), {"Get firmware slot information data ... \n",
-                                        "Download the firmware image - slot number: 2 , size : 8192 (2000) ...\n",
-                                        "OFFSET : 00000000h , LEN : 1000h , Buf : 4B 53 49 4D 46\n",
-                                        "OFFSET : 00001000h , LEN : 1000h , Buf : ", "No more to download\n",
-                                        "Activate the assigned firmware slot ... \n", "Firmware activate succeeded \n",
-                                        "return without delay 3 secs ...\n"}));
+            EXPECT_TRUE(InOrder(Log(), {"Get firmware slot information data ... \r\n",
+                                        "Download the firmware image - slot number: 2 , size : 8192 (2000) ...\r\n",
+                                        "OFFSET : 00000000h , LEN : 1000h , Buf : 4B 53 49 4D 46\r\n",
+                                        "OFFSET : 00001000h , LEN : 1000h , Buf : ", "No more to download\r\n",
+                                        "Activate the assigned firmware slot ... \r\n", "Firmware activate succeeded \r\n",
+                                        "return without delay 3 secs ...\r\n"}));
         }
     }
 }
@@ -92,7 +92,7 @@ TEST_F(NvmeInbox, ChoosesTheSlot) {
             EXPECT_EQ(req.back(), c.activate);
         } else {
             EXPECT_EQ(req, std::vector<std::string>{"info"});
-            EXPECT_NE(Log().find("No writable firmware slot \n"), std::string::npos);
+            EXPECT_NE(Log().find("No writable firmware slot \r\n"), std::string::npos);
         }
     }
 }
@@ -105,16 +105,16 @@ TEST_F(NvmeInbox, ActivationReturnCodes) {
         uint8_t result;
     };
     const Case cases[] = {
-        {0, "Firmware activate succeeded \n", 1},
-        {1, "Firmware activate, error returned \n", 0},
-        {16, "Firmware activate, error returned \n", 0},
-        {2, "FirmwareUpgrade - firmware activate parameter error. srbControl->ReturnCode 2\n", 0},
-        {3, "FirmwareUpgrade - firmware activate parameter error. srbControl->ReturnCode 3\n", 0},
-        {4, "FirmwareUpgrade - firmware activate parameter error. srbControl->ReturnCode 4\n", 0},
-        {6, "Firmware activate, slot number invalid \n", 0},
-        {7, "Firmware activate, invalid firmware image \n", 0},
-        {32, "Firmware activate succeeded. PLEASE REBOOT COMPUTER \n", 1},
-        {9, "Firmware activate, unexpected error. srbControl->ReturnCode 9\n", 0},
+        {0, "Firmware activate succeeded \r\n", 1},
+        {1, "Firmware activate, error returned \r\n", 0},
+        {16, "Firmware activate, error returned \r\n", 0},
+        {2, "FirmwareUpgrade - firmware activate parameter error. srbControl->ReturnCode 2\r\n", 0},
+        {3, "FirmwareUpgrade - firmware activate parameter error. srbControl->ReturnCode 3\r\n", 0},
+        {4, "FirmwareUpgrade - firmware activate parameter error. srbControl->ReturnCode 4\r\n", 0},
+        {6, "Firmware activate, slot number invalid \r\n", 0},
+        {7, "Firmware activate, invalid firmware image \r\n", 0},
+        {32, "Firmware activate succeeded. PLEASE REBOOT COMPUTER \r\n", 1},
+        {9, "Firmware activate, unexpected error. srbControl->ReturnCode 9\r\n", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rc);
@@ -122,7 +122,7 @@ TEST_F(NvmeInbox, ActivationReturnCodes) {
         const auto image = NvmeImage(4096);
         EXPECT_EQ(dev->NvmeFirmwareUpdate(image.data(), 4096, 1, 2), c.result);
         EXPECT_EQ(dev->dwFwReturnCode, c.rc);
-        EXPECT_TRUE(InOrder(Log(), {c.line, "return without delay 3 secs ...\n"}));
+        EXPECT_TRUE(InOrder(Log(), {c.line, "return without delay 3 secs ...\r\n"}));
         EXPECT_EQ(IdentifyRevision(*dev, 0), c.rc == 0 ? "KN9R0300" : "KN9R0200");
     }
 }
@@ -132,7 +132,7 @@ TEST_F(NvmeInbox, ARejectedImageFailsTheUpdate) {
     Build({{"reject_images", true}});
     const auto image = NvmeImage(5000);
     EXPECT_EQ(dev->NvmeFirmwareUpdate(image.data(), 5000, 1, 2), 0);
-    EXPECT_NE(Log().find("Firmware activate, invalid firmware image \n"), std::string::npos);
+    EXPECT_NE(Log().find("Firmware activate, invalid firmware image \r\n"), std::string::npos);
     EXPECT_EQ(IdentifyRevision(*dev, 0), "KN9R0200");
 
     Build();  // an image for another model
@@ -158,7 +158,7 @@ TEST_F(NvmeInbox, ActivationNeedingAResetShowsTheRevisionInTheNextRun) {
     std::vector<uint8_t> info(wire::kMiniportFirmwareBufferSize, 0);
     ASSERT_TRUE(dev->SelectPort(0, kNvmePath, -1, SELECT_NVME));
     ASSERT_TRUE(dev->DeviceGetFirmwareInfo(info.data(), static_cast<uint32_t>(info.size()), true));
-    EXPECT_NE(Log().find("Pending Active Slot: 2\n"), std::string::npos);
+    EXPECT_NE(Log().find("Pending Active Slot: 2\r\n"), std::string::npos);
 
     Build({{"activate_return_code", 32}}, options);
     EXPECT_EQ(IdentifyRevision(*dev, 0), "KN9R0300");
@@ -176,11 +176,11 @@ TEST_F(NvmeInbox, ActivationIsRetriedOnlyWhenDeviceIoControlFails) {
         const auto image = NvmeImage(4096);
         EXPECT_EQ(dev->NvmeFirmwareUpdate(image.data(), 4096, 1, 2), c.result);
         const std::string log = Log();
-        EXPECT_EQ(Count(log, "Activate the assigned firmware slot ... \n"), 5u);
+        EXPECT_EQ(Count(log, "Activate the assigned firmware slot ... \r\n"), 5u);
         EXPECT_EQ(Count(log, "DeviceIoControl - firmware activate failed. <1117> -- "), static_cast<size_t>(c.failures));
-        EXPECT_TRUE(InOrder(log, {"Firmware activate RETRY 1\n", "Firmware activate RETRY 2\n", "Firmware activate RETRY 3\n",
-                                  "Firmware activate RETRY 4\n"}));
-        EXPECT_EQ(log.find("Firmware activate RETRY 5\n"), std::string::npos);
+        EXPECT_TRUE(InOrder(log, {"Firmware activate RETRY 1\r\n", "Firmware activate RETRY 2\r\n", "Firmware activate RETRY 3\r\n",
+                                  "Firmware activate RETRY 4\r\n"}));
+        EXPECT_EQ(log.find("Firmware activate RETRY 5\r\n"), std::string::npos);
     }
 }
 
@@ -193,9 +193,9 @@ TEST_F(NvmeInbox, InformationAndDownloadFailures) {
         size_t requests;
     };
     const Case cases[] = {
-        {"information ReturnCode", {{"request", "info"}, {"return_code", 1}}, "Get firmware information failed. SRB ReturnCode 1\n", 1},
+        {"information ReturnCode", {{"request", "info"}, {"return_code", 1}}, "Get firmware information failed. SRB ReturnCode 1\r\n", 1},
         {"information request fails", {{"request", "info"}, {"win_error", 1117}}, "Get Firmware Information Failed: <1117> -- ", 1},
-        {"download ReturnCode", {{"request", "download"}, {"return_code", 3}}, "Firmware Upgrade - firmware download failed. srbControl->ReturnCode 3\n", 2},
+        {"download ReturnCode", {{"request", "download"}, {"return_code", 3}}, "Firmware Upgrade - firmware download failed. srbControl->ReturnCode 3\r\n", 2},
         {"download fails", {{"request", "download"}, {"win_error", 1117}}, "DeviceIoControl - firmware download failed. <1117> -- ", 2},
     };
     for (const auto& c : cases) {
@@ -221,11 +221,11 @@ TEST_F(NvmeInbox, LogsTheSlotInformation) {
     Build();
     std::vector<uint8_t> buf(wire::kMiniportFirmwareBufferSize, 0);
     ASSERT_TRUE(dev->DeviceGetFirmwareInfo(buf.data(), static_cast<uint32_t>(buf.size()), true));
-    EXPECT_TRUE(InOrder(Log(), {"DeviceGetFirmwareInfo - before deviceioctrl\n", "DeviceGetFirmwareInfo - after deviceioctrl\n",
-                                "<< Firmware Information >>\n", "Support upgrade command: Yes\n", "Slot Count: 3\n",
-                                "Current Active Slot: 2\n", "Pending Active Slot: No\n", "] :  ", "Slot Number: 1\n",
-                                "Slot Read Only: Yes\n", "Revision: KN9R0100\n", "Slot Number: 2\n", "Slot Read Only: No\n",
-                                "Revision: KN9R0200\n", "Slot Number: 3\n", "Revision: \n"}));
+    EXPECT_TRUE(InOrder(Log(), {"DeviceGetFirmwareInfo - before deviceioctrl\r\n", "DeviceGetFirmwareInfo - after deviceioctrl\r\n",
+                                "<< Firmware Information >>\r\n", "Support upgrade command: Yes\r\n", "Slot Count: 3\r\n",
+                                "Current Active Slot: 2\r\n", "Pending Active Slot: No\r\n", "] :  ", "Slot Number: 1\r\n",
+                                "Slot Read Only: Yes\r\n", "Revision: KN9R0100\r\n", "Slot Number: 2\r\n", "Slot Read Only: No\r\n",
+                                "Revision: KN9R0200\r\n", "Slot Number: 3\r\n", "Revision: \r\n"}));
 }
 
 // A stated slot count larger than the caller's buffer holds is clamped to the records that fit.
@@ -234,8 +234,8 @@ TEST_F(NvmeInbox, ASlotCountBeyondTheReplyIsClamped) {
     std::vector<uint8_t> buf(52 + 16 + 2 * 16, 0);
     ASSERT_TRUE(dev->DeviceGetFirmwareInfo(buf.data(), static_cast<uint32_t>(buf.size()), true));
     const std::string log = Log();
-    EXPECT_NE(log.find("Slot Count: 200\n"), std::string::npos);
-    EXPECT_NE(log.find("Slot Count 200 is more than the reply holds; reading 2 slot records\n"), std::string::npos);
+    EXPECT_NE(log.find("Slot Count: 200\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Slot Count 200 is more than the reply holds; reading 2 slot records\r\n"), std::string::npos);
     EXPECT_EQ(Count(log, "Slot Number: "), 2u);
 }
 
@@ -243,10 +243,10 @@ TEST_F(NvmeInbox, IdentifyFailureIsReportedAndTheHandleClosed) {
     Build({{"faults", {{{"request", "identify"}, {"win_error", 31}}}}});
     EXPECT_FALSE(dev->DoIdentifyDeviceNVMeStorageQuery(0));
     EXPECT_FALSE(dev->IsOpen());
-    EXPECT_TRUE(InOrder(Log(), {"DoIdentifyDeviceNVMeStorageQuery Handle released\n", "DoIdentifyDeviceNVMeStorageQuery Created OK !!\n",
+    EXPECT_TRUE(InOrder(Log(), {"DoIdentifyDeviceNVMeStorageQuery Handle released\r\n", "DoIdentifyDeviceNVMeStorageQuery Created OK !!\r\n",
                                 "DoIdentifyDeviceNVMeStorageQuery sPhysicalDrive= , pRegData[idx].DevicePath=\\\\?\\scsi#disk&ven_nvme",
                                 "DoIdentifyDeviceNVMeStorageQuery::NVMe DeviceIoControl Fail (IOCTL_STORAGE_QUERY_PROPERTY). GetLastErr=<31> -- ",
-                                "Final : DoIdentifyDeviceNVMeStorageQuery Handle released\n"}));
+                                "Final : DoIdentifyDeviceNVMeStorageQuery Handle released\r\n"}));
 }
 
 // A reply that places the identify data elsewhere than the request asked is not taken for it.

@@ -59,15 +59,15 @@ TEST_F(NvmeIrst, IdentifyControllerThroughThePassThrough) {
     EXPECT_EQ(header.Completion.CID, 0x1234);
     EXPECT_EQ(header.Completion.Status, 0x0001);
     EXPECT_EQ(header.Command.CDW10, 1u);
-    EXPECT_TRUE(InOrder(Log(), {std::string(104, '=') + " \n",
-                                "IRST NVME_PASSTHRU: offset=A8h,ioctlBufferSize=10A8h HeaderLength=1Ch,Length=108Ch,Version=1,PathID=1 \n",
-                                "Parameters: DataBufferLength=1000h,DataBufferOffset=A8h,IsIOCommandSet=0 \n", "SRB ReturnCode=0h. \n",
-                                "Completion Queue Entry [00 00 00 00 00 00 00 00 - 11 00 00 00 34 12 01 00]\n",
-                                "  Command Specific (DW0) : 00000000h\n", "          Reserved (DW1) : 00000000h\n",
-                                "    SQ Identifier (SQID) : 0000h\n", "  SQ Head Pointer (SQHD) : 0011h\n",
-                                "       Do No Retry (DNR) : 0b\n", "                More (M) : 0b\n",
-                                "  Status Code Type (SCT) : 0h\n", "        Status Code (SC) : 00h\n", "           Phase Tag (P) : 1b\n",
-                                "Command Identifier (CID) : 1234h\n", std::string(104, '=') + " \n"}));
+    EXPECT_TRUE(InOrder(Log(), {std::string(104, '=') + " \r\n",
+                                "IRST NVME_PASSTHRU: offset=A8h,ioctlBufferSize=10A8h HeaderLength=1Ch,Length=108Ch,Version=1,PathID=1 \r\n",
+                                "Parameters: DataBufferLength=1000h,DataBufferOffset=A8h,IsIOCommandSet=0 \r\n", "SRB ReturnCode=0h. \r\n",
+                                "Completion Queue Entry [00 00 00 00 00 00 00 00 - 11 00 00 00 34 12 01 00]\r\n",
+                                "  Command Specific (DW0) : 00000000h\r\n", "          Reserved (DW1) : 00000000h\r\n",
+                                "    SQ Identifier (SQID) : 0000h\r\n", "  SQ Head Pointer (SQHD) : 0011h\r\n",
+                                "       Do No Retry (DNR) : 0b\r\n", "                More (M) : 0b\r\n",
+                                "  Status Code Type (SCT) : 0h\r\n", "        Status Code (SC) : 00h\r\n", "           Phase Tag (P) : 1b\r\n",
+                                "Command Identifier (CID) : 1234h\r\n", std::string(104, '=') + " \r\n"}));
     EXPECT_EQ(Log().find("Completion Entry Staus Code Error"), std::string::npos);
 }
 
@@ -77,7 +77,7 @@ TEST_F(NvmeIrst, ACompletionErrorStillReturnsTrue) {
     wire::INTEL_NVME_PASS_THROUGH header{};
     EXPECT_TRUE(dev->Send_IRST_NVME_PASS_THROUTH(kPath, IdentifyController(), nullptr, 4096, false, &header, 30, NVME_DIR_READ));
     EXPECT_EQ(header.Completion.Status, 0x0005);
-    EXPECT_TRUE(InOrder(Log(), {"        Status Code (SC) : 02h\n", "Completion Entry Staus Code Error (SC=2h) ! \n"}));
+    EXPECT_TRUE(InOrder(Log(), {"        Status Code (SC) : 02h\r\n", "Completion Entry Staus Code Error (SC=2h) ! \r\n"}));
 }
 
 TEST_F(NvmeIrst, ADriverWithoutTheIntelRequestsFailsThePassThrough) {
@@ -85,7 +85,7 @@ TEST_F(NvmeIrst, ADriverWithoutTheIntelRequestsFailsThePassThrough) {
     wire::INTEL_NVME_PASS_THROUGH header{};
     EXPECT_FALSE(dev->Send_IRST_NVME_PASS_THROUTH(kPath, IdentifyController(), nullptr, 4096, false, &header, 30, NVME_DIR_READ));
     EXPECT_EQ(header.Command.CDW0 & 0xFF, 0x06u);  // the request is copied back on failure too
-    EXPECT_TRUE(InOrder(Log(), {"NVMe Opcode(06h) DeviceIoControl Fail ! \n", "SRB ReturnCode=0h, GetLastError <1> -- "}));
+    EXPECT_TRUE(InOrder(Log(), {"NVMe Opcode(06h) DeviceIoControl Fail ! \r\n", "SRB ReturnCode=0h, GetLastError <1> -- "}));
     std::vector<uint8_t> buf(wire::kIrstFirmwareBufferSize, 0);
     EXPECT_FALSE(dev->IrstDeviceGetFirmwareInfo(kPort, 0, true, static_cast<uint32_t>(buf.size()), buf.data(), 0, kPath));
     EXPECT_NE(Log().find("Get Firmware Information Failed: <1> -- "), std::string::npos);
@@ -100,9 +100,9 @@ TEST_F(NvmeIrst, SendingWithoutABufferTakesTheWriteBuffer) {
     wire::INTEL_NVME_PASS_THROUGH header{};
     EXPECT_TRUE(dev->Send_IRST_NVME_PASS_THROUTH(kPath, set, nullptr, 512, false, &header, 30, NVME_DIR_WRITE));
     const std::string log = Log();
-    EXPECT_TRUE(InOrder(log, {"Send buffer - pDataBuf: display size = 0x100\n",
-                              "0000: 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 \"ABCDEFGHIJKLMNOP\"\n",
-                              "00F0: 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 \"GHIJKLMNOPQRSTUV\"\n", "SRB ReturnCode=0h. \n"}));
+    EXPECT_TRUE(InOrder(log, {"Send buffer - pDataBuf: display size = 0x100\r\n",
+                              "0000: 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 \"ABCDEFGHIJKLMNOP\"\r\n",
+                              "00F0: 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 \"GHIJKLMNOPQRSTUV\"\r\n", "SRB ReturnCode=0h. \r\n"}));
     EXPECT_EQ(log.find("0100: "), std::string::npos);
     EXPECT_EQ(header.Completion.Status >> 1 & 0xFF, 1);  // the drive does not know the opcode
 }
@@ -113,17 +113,17 @@ TEST_F(NvmeIrst, ReadsTheVersionTwoSlotRecords) {
     std::vector<uint8_t> buf(wire::kIrstFirmwareBufferSize, 0);
     ASSERT_TRUE(dev->IrstDeviceGetFirmwareInfo(kPort, 0, true, static_cast<uint32_t>(buf.size()), buf.data(), 0, kPath));
     EXPECT_EQ(buf[56 + 48], 2);
-    EXPECT_TRUE(InOrder(Log(), {"[IRST] DeviceGetFirmwareInfo - before deviceioctrl\n", "[IRST] DeviceGetFirmwareInfo - after deviceioctrl\n",
-                                "<< Firmware Information >>\n", "Slot Count: 3\n", "Current Active Slot: 2\n", "Pending Active Slot: No\n",
-                                "Slot Number: 1\n", "Slot Read Only: Yes\n", "Revision: KN9R0100\n", "Slot Number: 2\n",
-                                "Slot Read Only: No\n", "Revision: KN9R0200\n", "Slot Number: 3\n"}));
+    EXPECT_TRUE(InOrder(Log(), {"[IRST] DeviceGetFirmwareInfo - before deviceioctrl\r\n", "[IRST] DeviceGetFirmwareInfo - after deviceioctrl\r\n",
+                                "<< Firmware Information >>\r\n", "Slot Count: 3\r\n", "Current Active Slot: 2\r\n", "Pending Active Slot: No\r\n",
+                                "Slot Number: 1\r\n", "Slot Read Only: Yes\r\n", "Revision: KN9R0100\r\n", "Slot Number: 2\r\n",
+                                "Slot Read Only: No\r\n", "Revision: KN9R0200\r\n", "Slot Number: 3\r\n"}));
 }
 
 TEST_F(NvmeIrst, ASlotCountBeyondTheReplyIsClamped) {
     Build({{"reported_slot_count", 200}});
     std::vector<uint8_t> buf(wire::kIrstFirmwareBufferSize, 0);
     ASSERT_TRUE(dev->IrstDeviceGetFirmwareInfo(kPort, 0, true, static_cast<uint32_t>(buf.size()), buf.data(), 0, kPath));
-    EXPECT_NE(Log().find("Slot Count 200 is more than the reply holds; reading 171 slot records\n"), std::string::npos);
+    EXPECT_NE(Log().find("Slot Count 200 is more than the reply holds; reading 171 slot records\r\n"), std::string::npos);
     EXPECT_EQ(Count(Log(), "Slot Number: "), 171u);
 }
 
@@ -143,8 +143,8 @@ TEST_F(NvmeIrst, UpdatesEndToEndAndTheDriveReportsTheNewRevision) {
         const auto& sent = nvme->LastImage();
         EXPECT_TRUE(std::all_of(sent.begin() + size, sent.end(), [](uint8_t b) { return b == 0; }));
         EXPECT_EQ(Revision(), "KN9R0300");
-        EXPECT_TRUE(InOrder(Log(), {"[IRST] Get firmware slot information data ... \n", "Download the firmware image - slot number: 2 , size : ",
-                                    "No more to download\n", "Firmware activate succeeded \n"}));
+        EXPECT_TRUE(InOrder(Log(), {"[IRST] Get firmware slot information data ... \r\n", "Download the firmware image - slot number: 2 , size : ",
+                                    "No more to download\r\n", "Firmware activate succeeded \r\n"}));
     }
 }
 
@@ -152,7 +152,7 @@ TEST_F(NvmeIrst, ARejectedImageFailsTheUpdate) {
     Build({{"reject_images", true}});
     const auto image = NvmeImage(5000);
     EXPECT_EQ(dev->IrstFirmwareUpdate(kPort, 0, 1, 2, 5000, image.data(), 0, kPath), 0);
-    EXPECT_NE(Log().find("Firmware activate, invalid firmware image \n"), std::string::npos);
+    EXPECT_NE(Log().find("Firmware activate, invalid firmware image \r\n"), std::string::npos);
     EXPECT_EQ(Revision(), "KN9R0200");
 }
 
