@@ -102,6 +102,37 @@ INSTANTIATE_TEST_SUITE_P(
         // 17 disks: the table holds 16, and the log says drives were left out.
         ScanCase{"disks-17.json", 16, Seventeen(),
                  {"] : SCAN: 17 disks counted, the drive table holds 16: drives left out\n\n", "ATA_DEV_CNT: 16 / 16 \n"}, 0.0, 0, 11},
+        // An NVMe drive on the inbox driver: friendly name, descriptor serial, the active slot's revision.
+        ScanCase{"nvme-inbox.json", 2,
+                 {kSata0, "nvme-inbox order=1 scsi=1-0-0-0 bus=17 flags=1100 sys=0 existed=1 | KESTREL KN900 1TB | KN9R0200 | "
+                          "1F2A_5012_0000_0457. | KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
+                 {"] : get_log_rook_ppid_nvme (MS inbox driver): CN0KN9A2613000045700A01          \n\n",
+                  "] : INBOX : before SelectPort ScanSSDDrive_i: 1 cnt:1 iErrorLevel:11  \n\n",
+                  "] : Current firmware : KN9R0200\n", "] : cboFwSlot[0]: Default\n", "] : cboFwSlot[1]: 1. KN9R0100\n",
+                  "] : cboFwSlot[2]: 2. KN9R0200\n", "] : cboFwSlot[3]: 3. NA\n", "] : PPID: [CN0KN9A2613000045700A01         ]\n",
+                  "] : Refresh  : [1] KESTREL KN900 1TB KN9R0200 \n\n", "] : Refresh : [1] KESTREL KN900 1TB KN9R0200 \n\n",
+                  "] : ATA_DEV_CNT: 2 / 2 \n\n"},
+                 0.0, 0, 11},
+        // Intel RST 15.9: the pass-through identify, the PPID from Identify Controller, the slot log.
+        ScanCase{"rst15-nvme.json", 1,
+                 {"nvme-rst order=0 scsi=2-1-0-0 bus=8 flags=1011 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | KN9A26130000457 | "
+                  "KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
+                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 15.9.8.1050\n\n", "] : iRST Driver >= 14.8.0.0 \n\n",
+                  "] : IRST : before SelectPort ScanSSDDrive_i: 0  iErrorLevel:11 cnt:0\n\n",
+                  "] :              Firmware Slot Count : 3\n", "] : Firmware Revision for Slot1 : KN9R0100 \n",
+                  "] : Firmware Revision for Slot3 : NULL \n", "] : Firmware Revision for Slot7 : NULL \n",
+                  "] : IRST OK  : [0] KESTREL KN900 1TB                        KN9R0200 \n\n",
+                  "] : SelectPort OK >>> 0. bIsNvmeInboxDriver=0, bIsNvmeIrstDriver=1, bIsNvmeIrstDriver_below_14_8=1 \n\n",
+                  "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 0.0, 0, 11},
+        // Intel RST 13.2 knows no pass-through: four refused identify requests, then the inbox
+        // driver's slot query on the controller port.
+        ScanCase{"rst13-nvme.json", 1,
+                 {"nvme-rst-old order=0 scsi=2-1-0-0 bus=8 flags=1101 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | "
+                  "1F2A_5012_0000_0457. | KN9R0200 |  | KESTREL KN900 1TB"},
+                 {"] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\n\n", "bIsNVMe_InBoxDriver=1, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=1",
+                  "] : Refresh  : [0] KESTREL KN900 1TB KN9R0200 \n\n", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 2.0, 0, 11},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
         // filled before it stays, no closing lines.
         ScanCase{"pass-through-fault.json", -1, {kSata0}, {"] : Exception !ScanSSDDrive_i: 2   \n\n"}, 1.5, 0, 3}),
