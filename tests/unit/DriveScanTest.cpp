@@ -2,6 +2,7 @@
 // the drive table, the count and the log lines that matter.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct ScanCase {
     double waitedSeconds;               // virtual time the scan spent
     uint8_t sataIrst;
     int32_t errorLevel;
+    int32_t kind = 0;
+    nlohmann::json patch = nullptr;                 // merged into the machine file
+    std::function<void(TKestrelMain&)> setup = {};  // run-context values of the case
 };
 
 void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.machine; }
@@ -32,11 +36,14 @@ class DriveScan : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(DriveScan, FillsTheTableFromTheMachine) {
     const ScanCase& c = GetParam();
-    ScanBench b(std::string(c.machine));
+    nlohmann::json machine = MachineFile(c.machine);
+    if (!c.patch.is_null()) machine.merge_patch(c.patch);
+    ScanBench b(machine);
+    if (c.setup) c.setup(*b.main);
     b.main->iErrorLevel = 11;
     b.ClearLog();
     const int64_t before = b.machine->clock().NowNs();
-    const int32_t r = b.main->ScanSSDDrive(0);
+    const int32_t r = b.main->ScanSSDDrive(c.kind);
     const double waited = static_cast<double>(b.machine->clock().NowNs() - before) / 1e9;
     const std::string log = b.Log();
 
@@ -133,6 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\n\n", "bIsNVMe_InBoxDriver=1, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=1",
                   "] : Refresh  : [0] KESTREL KN900 1TB KN9R0200 \n\n", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
                  2.0, 0, 11},
+        ScanCase{"csmi-raid.json", 0, {"?"}, {"XX"}, 0.0, 0, 11, 1},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
         // filled before it stays, no closing lines.
         ScanCase{"pass-through-fault.json", -1, {kSata0}, {"] : Exception !ScanSSDDrive_i: 2   \n\n"}, 1.5, 0, 3}),
