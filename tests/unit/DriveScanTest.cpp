@@ -28,9 +28,26 @@ struct ScanCase {
     int32_t kind = 0;
     nlohmann::json patch = nullptr;                 // merged into the machine file
     std::function<void(TKestrelMain&)> setup = {};  // run-context values of the case
+    int identifyCommands = -1;                      // IDENTIFY DEVICE requests sent (-1: not counted)
 };
 
 void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.machine; }
+
+const nlohmann::json kRstDriver14_5 = {
+    {"windows",
+     {{"registry",
+       {{"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E97B-E325-11CE-BFC1-08002BE10318}\\0001",
+         {{"DriverVersion", "14.5.0.1081"}}}}}}}};
+
+std::function<void(TKestrelMain&)> Preset(int32_t port, int32_t index, int32_t phyPort, uint64_t sas) {
+    return [=](TKestrelMain& m) {
+        m.bDeployMode = true;
+        m.SCSI_PORT = port;
+        m.INDEX = index;
+        m.PORT = phyPort;
+        m.SAS_ADDR = sas;
+    };
+}
 
 class DriveScan : public ::testing::TestWithParam<ScanCase> {};
 
@@ -53,6 +70,11 @@ TEST_P(DriveScan, FillsTheTableFromTheMachine) {
     for (size_t i = filled; i < kMaxDrives; ++i) EXPECT_TRUE(AllZero(b.main->m_DevInfo[i])) << "element " << i << " is not cleared";
     for (const std::string& line : c.logLines) EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\n" << log;
     EXPECT_NEAR(waited, c.waitedSeconds, 0.2);
+    if (c.identifyCommands >= 0) {
+        int n = 0;
+        for (size_t at = log.find("Cmd:EC "); at != std::string::npos; at = log.find("Cmd:EC ", at + 1)) ++n;
+        EXPECT_EQ(n, c.identifyCommands);
+    }
     EXPECT_EQ(b.main->bIsSataIrst, c.sataIrst);
     EXPECT_EQ(b.main->iErrorLevel, c.errorLevel);
 }
@@ -87,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "] : ATA_DEV_CNT: 1 / 2 \n\n", "] : ============== END SCANNING 12/10/2026 9:30:01 AM ==============\n\n\n"},
                  1.5, 0, 11},
         // Three failed identify requests, three 500 ms waits, added on the fourth.
-        ScanCase{"identify-fourth-try.json", 1, {kSata0}, {"] : [0-A] KESTREL KS600 512GB"}, 3.0, 0, 11},
+        ScanCase{"identify-fourth-try.json", 1, {kSata0}, {"] : [0-A] KESTREL KS600 512GB"}, 3.0, 0, 11, 0, nullptr, {}, 4},
         // Neither the system volume nor its disk answers the device number: no drive is the system drive.
         ScanCase{"system-volume-unqueried.json", 1,
                  {"ata order=0 scsi=0-0-0-0 bus=11 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130000123 | "
@@ -140,13 +162,50 @@ INSTANTIATE_TEST_SUITE_P(
                  {"] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\n\n", "bIsNVMe_InBoxDriver=1, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=1",
                   "] : Refresh  : [0] KESTREL KN900 1TB KN9R0200 \n\n", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
                  2.0, 0, 11},
-        ScanCase{"csmi-raid.json", 0, {"?"}, {"XX"}, 0.0, 0, 11, 1},
+        // Intel RST older than 14.8 whose pass-through identify answers: added once, by the RST fill.
+        ScanCase{"rst15-nvme.json", 1,
+                 {"nvme-rst-old order=0 scsi=2-1-0-0 bus=8 flags=1101 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | KN9A26130000457 | "
+                  "KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
+                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 14.5.0.1081\n\n", "] : iRST Driver < 14.8.0.0 \n\n",
+                  "] : IRST OK  : [0] KESTREL KN900 1TB", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 0.0, 0, 11, 0, kRstDriver14_5},
+        // Every CSMI controller: a SATA and an STP phy are added, the SSP phy and the empty one are not.
+        ScanCase{"csmi-raid.json", 2,
+                 {"ata order=3 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130000201 | S6R0100A |  | "
+                  "KESTREL KS600 512GB",
+                  "ata order=3 scsi=3-1-1-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
+                  "KESTREL KS600 1TB csmi=1/1/1b2a10000c50050"},
+                 {"] : ============== (CSMI) SCANNING 12/10/2026 9:30:00 AM =============\n\n",
+                  "] : ----------------\nScanning csmi3,0 \n----------------\n", "] : max_number_of_phys=32, phy_info.bNumberOfPhys=4\n\n",
+                  "] : csmi3,1 : phy_no: 1, csmi_port: 1, scsi_index: 1, SAS_ADDR: 122337161277407312\n\n",
+                  "] : I :[SCSI3|01B2A10000C50050] KESTREL KS600 1TB                        KS6R0100\n\n",
+                  "] : csmi3,2 : no sata device on port\n", "] : csmi3,3 : no device (attach)\n", "] : CSMI_DEV_CNT: 2\n\n"},
+                 0.0, 0, 11, 1},
+        // The preset CSMI address of a deployment run.
+        ScanCase{"csmi-raid.json", 1,
+                 {"ata order=0 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
+                  "KESTREL KS600 1TB"},
+                 {"] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 01B2A10000C50050\n\n",
+                  "] : IDENTIFY: KESTREL KS600 1TB                        KS6R0100\n\n"},
+                 0.0, 0, 11, 1, nullptr, Preset(3, 1, 1, 0x01B2A10000C50050ull)},
+        // Three failures at the preset address, then the alternate one from the SAS address's bits.
+        ScanCase{"csmi-raid.json", 1,
+                 {"ata order=0 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
+                  "KESTREL KS600 1TB"},
+                 {"] : SCSI_PORT:3, INDEX:5, PORT:0, SAS_ADDR: 0000000001010000\n\n",
+                  "] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 0000000000000000\n\n"},
+                 0.0, 0, 11, 1, nullptr, Preset(3, 5, 0, 0x0000000001010000ull), 4},
+        // Seven failed attempts: nothing, and no half-filled element 0.
+        ScanCase{"csmi-raid.json", 0, {}, {"] : SCSI_PORT:3, INDEX:5, PORT:5, SAS_ADDR: 0000000000000000\n\n"}, 0.0, 0, 11, 1, nullptr,
+                 Preset(3, 5, 0, 0x0000000005050000ull), 7},
+        // No CSMI controller on the default machine.
+        ScanCase{"default.json", 0, {}, {"] : CSMI_DEV_CNT: 0\n\n"}, 0.0, 0, 11, 1},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
         // filled before it stays, no closing lines.
         ScanCase{"pass-through-fault.json", -1, {kSata0}, {"] : Exception !ScanSSDDrive_i: 2   \n\n"}, 1.5, 0, 3}),
     [](const ::testing::TestParamInfo<ScanCase>& i) {
         std::string n = i.param.machine;
-        n = n.substr(0, n.find('.'));
+        n = n.substr(0, n.find('.')) + "_" + std::to_string(i.index);
         for (char& ch : n)
             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return n;
