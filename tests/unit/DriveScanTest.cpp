@@ -212,3 +212,57 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
+
+namespace {
+
+// The scratch identity of an earlier drive never reaches a later drive's element: the RST 13.2
+// fallback reads no PPID of its own.
+TEST(DriveScanState, NoIdentityOfAnEarlierDriveLeaks) {
+    ScanBench b(std::string("rst13-nvme.json"));
+    std::memcpy(b.main->m_CurIdentity.szPPID, "CN0OTHERDRIVE", 13);
+    std::memcpy(b.main->m_CurIdentity.szFwRev, "OTHER001", 8);
+    ASSERT_EQ(b.main->ScanSSDDrive(0), 1);
+    EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[0], szPPID), "");
+    EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[0], szFwRev), "KN9R0200");
+}
+
+// A second scan starts from a cleared table; the RST SATA flag keeps its value.
+TEST(DriveScanState, SecondScanStartsFromAClearedTable) {
+    ScanBench b(std::string("rst-sata.json"));
+    ASSERT_EQ(b.main->ScanSSDDrive(0), 1);
+    EXPECT_EQ(b.main->bIsSataIrst, 1);
+    for (DEV_INFO& e : b.main->m_DevInfo) std::memset(&e, 0x5A, sizeof e);
+    b.main->pAtaDevice = std::make_unique<TAtaDevice>(b.machine->platform(), nullptr, 0);
+    EXPECT_EQ(b.main->ScanSSDDrive(0), 0);
+    for (const DEV_INFO& e : b.main->m_DevInfo) EXPECT_TRUE(AllZero(e));
+    EXPECT_EQ(b.main->bIsSataIrst, 1);
+}
+
+// The start-up's scan step: kind 0, and kind 1 when the disk list holds no drive and no device
+// path was given.
+TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
+    const struct {
+        const char* machine;
+        const char* devPath;
+        int32_t scanType, gScanType, gCount;
+        const char* line;
+    } cases[] = {
+        {"default.json", "", 0, 0, 1, "] : gScanType: 0, CNT: 1\n\n"},
+        {"csmi-raid.json", "", 0, 1, 2, "] : gScanType: 1, CNT: 2\n\n"},
+        // A device path given on the command line: one scan of the disk list, no fallback.
+        {"csmi-raid.json", "\\\\.\\PhysicalDrive1", 0, 0, 0, "] : gScanType: 0, CNT: 0\n\n"},
+    };
+    for (const auto& c : cases) {
+        ScanBench b(std::string(c.machine));
+        b.main->DEV_PATH = c.devPath;
+        b.main->gScanType = c.scanType;
+        b.main->ScanDrivesStep();
+        EXPECT_EQ(b.main->gScanType, c.gScanType) << c.machine;
+        EXPECT_EQ(b.main->gCount, c.gCount) << c.machine;
+        const std::string log = b.Log();
+        EXPECT_NE(log.find("] : Scan Device ...\n"), std::string::npos);
+        EXPECT_NE(log.find(c.line), std::string::npos) << log;
+    }
+}
+
+}  // namespace
