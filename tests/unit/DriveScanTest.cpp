@@ -2,6 +2,8 @@
 // the drive table, the count and the log lines that matter.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -263,6 +265,66 @@ TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
         EXPECT_NE(log.find("] : Scan Device ...\n"), std::string::npos);
         EXPECT_NE(log.find(c.line), std::string::npos) << log;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Storage calls by kind, passed on to the machine's storage.
+class CountingStorage : public IStorage {
+public:
+    explicit CountingStorage(IStorage& inner) : inner_(inner) {}
+    uint64_t opens = 0, ioctls = 0, closes = 0;
+    DevHandle CreateFileA(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) override {
+        ++opens;
+        return inner_.CreateFileA(path, access, share, disposition, flags);
+    }
+    bool DeviceIoControl(DevHandle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t& n) override {
+        ++ioctls;
+        return inner_.DeviceIoControl(h, code, in, inSize, out, outSize, n);
+    }
+    bool CloseHandle(DevHandle h) override {
+        ++closes;
+        return inner_.CloseHandle(h);
+    }
+    uint32_t GetLastError() override { return inner_.GetLastError(); }
+
+private:
+    IStorage& inner_;
+};
+
+// What a scan of 17 disks costs: no setup-API call of its own (no RST NVMe disk), a bounded number
+// of storage requests per disk, no waits, every handle closed again.
+TEST(DriveScanCost, SeventeenDisks) {
+    auto machine = std::make_unique<sim::SimMachine>(MachineFile("disks-17.json"), sim::SimOptions{});
+    CountingStorage storage(machine->storage());
+    Platform p = machine->platform();
+    p.storage = &storage;
+    TKestrelMain main(p, PackageView(), {});
+    main.bLogEnabled = true;
+    main.sLogFile = machine->files().GetTempPath() + "KestrelLog.txt";
+    const auto t0 = std::chrono::steady_clock::now();
+    main.pAtaDevice = std::make_unique<TAtaDevice>(p);
+    const auto t1 = std::chrono::steady_clock::now();
+    const uint64_t treeBefore = machine->deviceTree().Calls();
+    const uint64_t opensBefore = storage.opens, ioctlsBefore = storage.ioctls;
+    const int64_t clockBefore = machine->clock().NowNs();
+    ASSERT_EQ(main.ScanSSDDrive(0), 16);
+    const auto t2 = std::chrono::steady_clock::now();
+    const uint64_t treeCalls = machine->deviceTree().Calls() - treeBefore;
+    const uint64_t opens = storage.opens - opensBefore, ioctls = storage.ioctls - ioctlsBefore;
+    const double waited = static_cast<double>(machine->clock().NowNs() - clockBefore) / 1e9;
+    const auto ms = [](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    std::printf("17-disk scan: enumeration %.1f ms, %llu device-tree calls before the scan; scan %.1f ms, %llu device-tree calls, "
+                "%llu opens, %llu DeviceIoControl calls, %.3f s waited (virtual)\n",
+                ms(t1 - t0), static_cast<unsigned long long>(treeBefore), ms(t2 - t1), static_cast<unsigned long long>(treeCalls),
+                static_cast<unsigned long long>(opens), static_cast<unsigned long long>(ioctls), waited);
+    EXPECT_EQ(treeCalls, 0u);
+    EXPECT_LE(ioctls, 16u * 8u);
+    EXPECT_LE(opens, 16u * 4u);
+    EXPECT_EQ(waited, 0.0);
+    EXPECT_EQ(storage.opens, storage.closes + (main.pAtaDevice->IsOpen() ? 1u : 0u)) << "a handle was left open";
 }
 
 }  // namespace
