@@ -46,6 +46,10 @@ int32_t TKestrelMain::ScanDiskList() {
         WriteLog(Fmt("SCAN: %d disks counted, the drive table holds %d: drives left out\n", dev->GetDevMgr()->iExpectedCount,
                      static_cast<int32_t>(kMaxDrives)));
 
+    // A device path from the command line: the number of the disk it opens, to match its record.
+    const int32_t devPathNumber = (dev != nullptr && !DEV_PATH.empty()) ? dev->GetDevMgr()->GetDeviceNumber(DEV_PATH.c_str()) : -1;
+    bool devPathAdded = false;
+
     for (int32_t i = 0; i < n; ++i) {
         if (cnt >= static_cast<int32_t>(kMaxDrives)) {
             WriteLog(Fmt("SCAN: %d disks counted, the drive table holds %d: drives left out\n", n, static_cast<int32_t>(kMaxDrives)));
@@ -143,7 +147,13 @@ int32_t TKestrelMain::ScanDiskList() {
                 }
                 WriteLog(Fmt("INBOX : before SelectPort ScanSSDDrive_i: %d cnt:%d iErrorLevel:%d  \n", i, cnt, iErrorLevel));
                 ok = dev->SelectPort(i, e.DevicePath, -1, SELECT_NVME);
+            } else if (!DEV_PATH.empty() && !(devPathNumber >= 0 ? dev->GetDevMgr()->GetDeviceNumber(rec->DevicePath) == devPathNumber
+                                                                 : !devPathAdded)) {
+                // The device path opens one disk whatever the record: it is listed once, with the
+                // record of that disk, not once for every disk of the list.
+                WriteLog(Fmt("ATA : SCAN %d is not the disk of DEV_PATH %s, skipped\n", i, DEV_PATH.c_str()));
             } else {
+                if (!DEV_PATH.empty()) e.bIsSystemDrive = IsSystemDrive(DEV_PATH.c_str()) ? 1 : 0;
                 WriteLog(Fmt("ATA : before SelectPort ScanSSDDrive_i: %d  cnt:%d iErrorLevel:%d \n", i, cnt, iErrorLevel));
                 ok = dev->SelectPort(i, DEV_PATH.empty() ? nullptr : DEV_PATH.c_str(), -1, SELECT_ATA);
             }
@@ -192,6 +202,7 @@ int32_t TKestrelMain::ScanDiskList() {
                 r = ReadAtaIdentity();
             }
             if (r == ATACMD_OK) {
+                devPathAdded = !DEV_PATH.empty();
                 FillFromAtaIdentity(e, true);
                 WriteLog(Fmt("[%d-%c] %.40s %.8s | %.7s\n", i, LogChar(e.szDefRev[7]), e.szModel, e.szFwRev, e.szDefRev));
                 ++cnt;

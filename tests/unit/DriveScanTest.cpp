@@ -200,6 +200,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Seven failed attempts: nothing, and no half-filled element 0.
         ScanCase{"csmi-raid.json", 0, {}, {"] : SCSI_PORT:3, INDEX:5, PORT:5, SAS_ADDR: 0000000000000000\n\n"}, 0.0, 0, 11, 1, nullptr,
                  Preset(3, 5, 0, 0x0000000005050000ull), 7},
+        // A device path from the command line opens one disk: it is listed once, with that disk's
+        // record and system-drive flag, not once for every disk of the list.
+        ScanCase{"disks-17.json", 1,
+                 {"ata order=3 scsi=0-0-3-0 bus=11 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130001003 | S6R0100A | "
+                  "CN0KS6A261300001003A01 | KESTREL KS600 512GB"},
+                 {"] : ATA : SCAN 0 is not the disk of DEV_PATH \\\\.\\PhysicalDrive3, skipped\n\n", "] : ATA_DEV_CNT: 1 / 16 \n\n"},
+                 0.0, 0, 11, 0, nullptr, [](TKestrelMain& m) { m.DEV_PATH = "\\\\.\\PhysicalDrive3"; }, 1},
+        ScanCase{"default.json", 1, {kSata0}, {}, 1.5, 0, 11, 0, nullptr, [](TKestrelMain& m) { m.DEV_PATH = "\\\\.\\PhysicalDrive0"; }},
         // No CSMI controller on the default machine.
         ScanCase{"default.json", 0, {}, {"] : CSMI_DEV_CNT: 0\n\n"}, 0.0, 0, 11, 1},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
