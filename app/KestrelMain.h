@@ -139,7 +139,7 @@ public:
     TComboBox cbMsg{"cbMsg", 8, 96, 433, 32, false, false};
     // The bar sits on the update line, left of its percentage, so that the status line in the
     // list's place stays readable while both show.
-    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 312, 16, false};
+    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 320, 16, false};
     TLabel lblPercent{"lblPercent", 328, 141, "0%", false};
     TLabel lblFwSlot{"lblFwSlot", 12, 165, "FW Slot :", false};
     TComboBox cboFwSlot{"cboFwSlot", 70, 162, 100, 0, false};
