@@ -24,6 +24,7 @@ file(GLOB KESTREL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/
 add_executable(kestrel_tests ${KESTREL_TEST_SOURCES} $<TARGET_OBJECTS:kestrel_block>)
 target_include_directories(kestrel_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(kestrel_tests PRIVATE kestrel_simplatform GTest::gtest GTest::gtest_main OpenSSL::Crypto kestrel_warnings)
-target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
+target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures"
+                          KESTREL_SIM_MACHINES="${CMAKE_SOURCE_DIR}/sim/machines")
 include(GoogleTest)
 gtest_discover_tests(kestrel_tests DISCOVERY_TIMEOUT 60)

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "sim/SimCsmiController.h"
 #include "sim/SimDriveModel.h"
 #include "sim/SimMachine.h"
 
@@ -268,6 +269,8 @@ void LoadStorageDevices(const json& description, SimMachine& machine) {
         tree.AddInterface(path, node, Get<uint32_t>(d, "hidden_for_first_enumerations", 0, where));
         machine.storage().Attach(path, std::make_shared<SimDisk>(std::move(c), std::move(drive)));
     }
+
+    LoadCsmiControllers(description, machine);
 
     const json volumes = description.value("volumes", json::array());
     if (!volumes.is_array()) Bad("volumes", "must be an array");
