@@ -10,6 +10,8 @@
 
 #include "app/Controls.h"
 #include "app/RunContext.h"
+#include "device/AtaDevice.h"
+#include "device/DriveIdentity.h"
 #include "discovery/DriveTable.h"
 #include "flash/FlashThread.h"
 #include "package/PackageView.h"
@@ -74,6 +76,40 @@ public:
     uint16_t iCurImage = 0;
     std::string sCurSerial;
     std::string sCurInstanceId;
+
+    // --- drive identity (app/DriveIdentity.cpp): each fills m_CurIdentity from the selected drive.
+    // ATA result code; the DEF field is never empty after a successful IDENTIFY.
+    uint8_t ReadAtaIdentity();
+    // ATA result code: the PPID from the drive's log 9Ah.
+    uint8_t get_log_rook_ppid();
+    // The PPID of an NVMe drive on the inbox driver, record `index` of the disk list.
+    bool get_log_rook_ppid_nvme(int32_t index);
+    // Identity, PPID and slot log of an NVMe drive behind Intel RST, by its SCSI path identifier.
+    bool Identify_irst(int32_t pathId);
+    // The firmware slot log through Intel RST; fills the slot and commit-action lists.
+    bool getlog_irst(int32_t pathId);
+    // The firmware slot information through the inbox driver: the current revision and the lists.
+    bool LoadNvmeSlotInfo();
+
+    // --- drive scan (app/DriveScan.cpp)
+    // Kind 0: the disk list; kind 1: CSMI controllers. The number of filled elements (0 to 16), or
+    // -1 when an exception ended the scan (iErrorLevel is then 3).
+    int32_t ScanSSDDrive(int32_t kind);
+    // 1 when the Intel RST controller's driver version text is not below "14.8.0.0" (byte-wise).
+    int32_t CheckIrstDriver();
+    // The Intel RST controller's driver version and description ("NA" until found).
+    bool GetIrstDriverVersion(std::string& version, std::string& description);
+    // Whether the disk at `path` holds the volume of the Windows system directory.
+    bool IsSystemDrive(const char* path);
+    // The start-up's scan step: kind 0 and, when it finds nothing and no device path was given,
+    // kind 1. Sets gScanType and gCount.
+    void ScanDrivesStep();
+
+    // The scratch identity record of the identify operations.
+    DRIVE_IDENTITY m_CurIdentity{};
+    // The device object: null until the start-up creates it; the workflow replaces it around its rescan.
+    std::unique_ptr<TAtaDevice> pAtaDevice;
+
     // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
 
     // Rebuild the drive list from the drive table (runs the constraint check first).
@@ -117,7 +153,7 @@ public:
     TComboBox cbMsg{"cbMsg", 8, 96, 433, 32, false, false};
     // The bar sits on the update line, left of its percentage, so that the status line in the
     // list's place stays readable while both show.
-    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 312, 16, false};
+    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 320, 16, false};
     TLabel lblPercent{"lblPercent", 328, 141, "0%", false};
     TLabel lblFwSlot{"lblFwSlot", 12, 165, "FW Slot :", false};
     TComboBox cboFwSlot{"cboFwSlot", 70, 162, 100, 0, false};
@@ -162,6 +198,21 @@ public:
     std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
 
 private:
+    // The scan's kinds and the fills of one drive-table element from m_CurIdentity.
+    int32_t ScanDiskList();
+    int32_t ScanCsmiPreset();
+    int32_t ScanCsmiControllers();
+    void FillFromAtaIdentity(DEV_INFO& e, bool withPpid);
+    void FillFromIrstIdentity(DEV_INFO& e, int32_t index);
+    void RefreshFromInboxSlots(DEV_INFO& e, int32_t index);
+    // The slot item of the lists: number, period, blank and revision ("NA" for a blank one).
+    static std::string SlotItem(int number, const char* revision);
+    // Rebuilds the hidden slot and commit-action lists: slot item 0 and commit action 3 selected
+    // (nothing selected in an empty list).
+    void SetSlotLists(const std::vector<std::string>& slots, const std::vector<std::string>& actions);
+    // The scan's 500 ms pause between identify attempts, window messages flowing.
+    void ScanRetryWait();
+
     bool ShowStartupBoxes() const { return !(bSilent && !bUnattended); }
     std::string Text(const std::string& english) const;
     // Moves what the log holds so far into the log archive.
