@@ -52,8 +52,9 @@ struct Selection : ::testing::Test {
     void SetUp() override {
         w.reset();
         block = test::TemplateBlock(0x391A);
-        test::PutText(block, pkg::kNewFw, std::string("KS2.00A\0", 8));
-        test::PutText(block, pkg::kNewFw + 8, std::string("KS3.00B\0", 8));
+        // The targets of images 0 and 1.
+        test::PutText(block, pkg::kNewFw + pkg::kRevValueOffset, std::string("KS2.00A\0", 8));
+        test::PutText(block, pkg::kNewFw + pkg::kRevEntrySize + pkg::kRevValueOffset, std::string("KS3.00B\0", 8));
         storage = std::make_unique<RecordingStorage>(*m->platform().storage);
         Platform p = m->platform();
         p.storage = storage.get();
