@@ -13,6 +13,7 @@
 #include "device/AtaDevice.h"
 #include "device/DriveIdentity.h"
 #include "discovery/DriveTable.h"
+#include "flash/FlashThread.h"
 #include "package/PackageView.h"
 #include "platform/Platform.h"
 #include "support/HiTimer.h"
@@ -70,6 +71,19 @@ public:
     // fwExt are the target revisions the window shows. Writes FW.bin and the boot-time flasher,
     // registers it, asks for the reboot and ends the run (with 1 when the installation failed).
     void BootTimeRoad(TAtaDevice& device, size_t drive, const std::string& newFw, const std::string& fwExt);
+    // --- the flash thread (app/FlashThreadRunner.cpp)
+    // Runs one job on the flash thread and returns its result (255 when the job stored none). The
+    // GUI thread meanwhile pumps messages in 5 ms waits. A download or erase holds the power guard.
+    int RunFlashThread(const MF_THREAD_PARAMETER& tMFThdParam);
+    // The job's completion, on the GUI thread.
+    void ThreadDone();
+    bool bThreadDone = false;
+
+    // --- target selection (app/Selection.cpp; cboDrivesChange is among the handlers below)
+    uint16_t iCurImage = 0;
+    std::string sCurSerial;
+    std::string sCurInstanceId;
+
     // --- drive identity (app/DriveIdentity.cpp): each fills m_CurIdentity from the selected drive.
     // ATA result code; the DEF field is never empty after a successful IDENTIFY.
     uint8_t ReadAtaIdentity();
