@@ -9,6 +9,7 @@
 
 #include "app/RunContext.h"
 #include "discovery/DriveTable.h"
+#include "flash/FlashThread.h"
 #include "package/PackageView.h"
 #include "platform/Platform.h"
 #include "support/HiTimer.h"
@@ -47,6 +48,22 @@ public:
     // Package options, caption, log file, gModelName; false when the options cannot be read (the
     // run then ends with 255).
     bool InitPackageOptions();
+
+    // --- the flash thread (app/FlashThreadRunner.cpp)
+    // Runs one job on the flash thread and returns its result (255 when the job stored none). The
+    // GUI thread meanwhile pumps messages in 5 ms waits. A download or erase holds the power guard.
+    int RunFlashThread(const MF_THREAD_PARAMETER& tMFThdParam);
+    // The job's completion, on the GUI thread.
+    void ThreadDone();
+    bool bThreadDone = false;
+
+    // --- target selection (app/Selection.cpp)
+    // Makes the drive of the selected list entry the device object's current drive and shows what
+    // it would be updated to; in a version-only run writes the version file instead.
+    void cboDrivesChange();
+    uint16_t iCurImage = 0;
+    std::string sCurSerial;
+    std::string sCurInstanceId;
 
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;

@@ -65,6 +65,12 @@ public:
     // The main window's WM_POWERBROADCAST handler: gets the event code (wParam), gives the answer.
     // An empty function leaves the message to the default handling.
     virtual void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) { (void)handler; }
+
+    // ShutdownBlockReasonCreate / ShutdownBlockReasonDestroy on the main window; while a reason is
+    // set the window also refuses the end of the session. False when Windows refused (or has no
+    // such call).
+    virtual bool ShutdownBlockReasonCreate(const std::string& reason) { (void)reason; return false; }
+    virtual bool ShutdownBlockReasonDestroy() { return false; }
 };
 
 }  // namespace kestrel
