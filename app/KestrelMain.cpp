@@ -170,6 +170,6 @@ bool TKestrelMain::CreateDeviceObject() {
     return false;
 }
 
-void TKestrelMain::DestroyDeviceObject() {}
+void TKestrelMain::DestroyDeviceObject() { pAtaDevice.reset(); }
 
 }  // namespace kestrel

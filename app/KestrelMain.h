@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/RunContext.h"
+#include "device/AtaDevice.h"
+#include "device/DriveIdentity.h"
 #include "discovery/DriveTable.h"
 #include "flash/FlashThread.h"
 #include "package/PackageView.h"
@@ -64,6 +66,38 @@ public:
     uint16_t iCurImage = 0;
     std::string sCurSerial;
     std::string sCurInstanceId;
+    // --- drive identity (app/DriveIdentity.cpp): each fills m_CurIdentity from the selected drive.
+    // ATA result code; the DEF field is never empty after a successful IDENTIFY.
+    uint8_t ReadAtaIdentity();
+    // ATA result code: the PPID from the drive's log 9Ah.
+    uint8_t get_log_rook_ppid();
+    // The PPID of an NVMe drive on the inbox driver, record `index` of the disk list.
+    bool get_log_rook_ppid_nvme(int32_t index);
+    // Identity, PPID and slot log of an NVMe drive behind Intel RST, by its SCSI path identifier.
+    bool Identify_irst(int32_t pathId);
+    // The firmware slot log through Intel RST; fills the slot and commit-action lists.
+    bool getlog_irst(int32_t pathId);
+    // The firmware slot information through the inbox driver: the current revision and the lists.
+    bool LoadNvmeSlotInfo();
+
+    // --- drive scan (app/DriveScan.cpp)
+    // Kind 0: the disk list; kind 1: CSMI controllers. The number of filled elements (0 to 16), or
+    // -1 when an exception ended the scan (iErrorLevel is then 3).
+    int32_t ScanSSDDrive(int32_t kind);
+    // 1 when the Intel RST controller's driver version text is not below "14.8.0.0" (byte-wise).
+    int32_t CheckIrstDriver();
+    // The Intel RST controller's driver version and description ("NA" until found).
+    bool GetIrstDriverVersion(std::string& version, std::string& description);
+    // Whether the disk at `path` holds the volume of the Windows system directory.
+    bool IsSystemDrive(const char* path);
+    // The start-up's scan step: kind 0 and, when it finds nothing and no device path was given,
+    // kind 1. Sets gScanType and gCount.
+    void ScanDrivesStep();
+
+    // The scratch identity record of the identify operations.
+    DRIVE_IDENTITY m_CurIdentity{};
+    // The device object: null until the start-up creates it; the workflow replaces it around its rescan.
+    std::unique_ptr<TAtaDevice> pAtaDevice;
 
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;
