@@ -12,6 +12,7 @@
 #include "device/DriveIdentity.h"
 #include "discovery/DriveTable.h"
 #include "flash/FlashThread.h"
+#include "package/AesCipher.h"
 #include "package/PackageView.h"
 #include "platform/Platform.h"
 #include "support/HiTimer.h"
@@ -99,6 +100,39 @@ public:
     // The device object: null until the start-up creates it; the workflow replaces it around its rescan.
     std::unique_ptr<TAtaDevice> pAtaDevice;
 
+    // --- the update workflow (app/UpdateChecks.cpp, app/FlashSequence.cpp, app/ProgressTimers.cpp)
+    // One update attempt of the selected drive: what one cmdUpdateClick run keeps between its steps.
+    struct UpdateState {
+        UpdateState(IClock& clock, IUi* ui) : flashTimer(clock, ui), stepTimer(clock, ui) {}
+        int32_t iLevel = 0;
+        bool bFlashOk = false;
+        bool bFound = true;
+        bool bConfirmed = false;
+        // The restart wait ran and some scan pass found the drive again.
+        bool bRescanned = false;
+        bool bEverFound = false;
+        int32_t iResultKind = 0;
+        std::string sRecordedFw;
+        HiTimer flashTimer;
+        HiTimer stepTimer;
+        // The selected drive's element as it stood at the start: the rescan rewrites the table.
+        DEV_INFO drive{};
+        size_t driveIndex = 0;
+    };
+    // Shows progress from the start: the progress timer restarted and Timer2 running; unless
+    // tickerOnly, also the bar and its percentage at 0.
+    void ProgressStart(bool tickerOnly = false);
+    // The NVMe firmware slot of the next download (1..7).
+    int32_t iFlashSlot = 0;
+    // The last failed download's result code and its detail (status register or Windows error).
+    int32_t iFlashResult = 0;
+    uint32_t iFlashDetail = 0;
+    // The loaded image (the image buffer) once the normal road has loaded it.
+    const uint8_t* pFwImage = nullptr;
+    // Set while cmdUpdateClick runs: a second click (or timer) during a job is ignored.
+    bool bUpdateRunning = false;
+    HiTimer& progressTimer();
+
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;
     uint32_t iOsVersionCode = 0;
@@ -122,6 +156,21 @@ private:
     // Creates the device object; false when it cannot be created.
     bool CreateDeviceObject();
     void DestroyDeviceObject();
+
+    // Steps of the update workflow.
+    void ManualFileRoad(UpdateState& st);
+    void NormalRoad(UpdateState& st);
+    bool FatalDrive(const DEV_INFO& d);
+    void FlashSequence(UpdateState& st);
+    void RestartWaitAndRescan(UpdateState& st);
+    void FinishUpdate(UpdateState& st);
+    void CommonEnding(UpdateState& st);
+    // A text for the user: the debug log in a silent run, otherwise a box with this title and icon.
+    void ReportText(const std::string& text, const std::string& title, uint32_t icon);
+    // The job's result with the other fields of the record zero.
+    int RunJob(int32_t job, const std::string& devicePath = std::string());
+    std::unique_ptr<HiTimer> progressTimer_;
+    std::unique_ptr<ImageCipherContext> imageCipher_;
 
     Platform p_;
     PackageView pkg_;

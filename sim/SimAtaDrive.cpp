@@ -154,6 +154,9 @@ SimAtaDrive::SimAtaDrive(const json& c, SimClock& clock, std::optional<std::file
             if (s.is_object() && s.contains(serial_) && s[serial_].is_object() && s[serial_].contains("revision") &&
                 s[serial_]["revision"].is_string())
                 revision_ = s[serial_]["revision"].get<std::string>().substr(0, 8);
+            if (s.is_object() && s.contains(serial_) && s[serial_].is_object() && s[serial_].contains("def") &&
+                s[serial_]["def"].is_string())
+                def_ = s[serial_]["def"].get<std::string>().substr(0, 8);
         }
     }
 }
@@ -170,7 +173,7 @@ void SimAtaDrive::Persist() {
             if (old.is_object()) s = old;
         }
     }
-    s[serial_] = {{"revision", revision_}};
+    s[serial_] = {{"revision", revision_}, {"def", def_}};
     std::ofstream(*stateDir_ / "drives.json") << s.dump(2) << "\n";
 }
 
@@ -353,11 +356,14 @@ bool SimAtaDrive::Validate(std::string& revision, std::string& why) {
         return false;
     }
     revision = info->revision;
+    validatedExt_ = info->extRevision;
     return true;
 }
 
 void SimAtaDrive::Activate(const std::string& revision, bool restart, int64_t& durationMs) {
     revision_ = revision;
+    // The extended revision (DEF) comes with the firmware when the image names one.
+    if (!validatedExt_.empty()) def_ = validatedExt_.substr(0, 8);
     pending_.clear();
     durationMs += activateMs_;
     if (restart && restartMs_ > 0) absentUntilNs_ = clock_.NowNs() + (durationMs + restartMs_) * 1'000'000;
