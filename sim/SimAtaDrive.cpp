@@ -144,6 +144,7 @@ SimAtaDrive::SimAtaDrive(const json& c, SimClock& clock, std::optional<std::file
             x.winError = f.value("win_error", 0u);
             x.lateMs = f.value("late_ms", int64_t{0});
             x.withData = f.value("with_data", false);
+            x.executed = f.value("executed", false);
             faults_.push_back(x);
         }
     }
@@ -234,6 +235,14 @@ SimAtaDrive::Result SimAtaDrive::Execute(const std::string& transport, const uin
             return r;
         }
         if (f.lateMs) clock_.SleepUntilNs(clock_.NowNs() + f.lateMs * 1'000'000);
+        if (f.status >= 0 && f.executed) {
+            // The drive carries the command out and still answers with the error.
+            Run(regs, dataOut, outLen, durationMs);
+            r = Abort(static_cast<uint8_t>(f.error));
+            r.status = static_cast<uint8_t>(f.status);
+            faulted = true;
+            break;
+        }
         if (f.status >= 0) {
             r = f.withData && regs[6] == 0xEC ? Result{} : Abort(static_cast<uint8_t>(f.error));
             if (f.withData && regs[6] == 0xEC) {

@@ -59,6 +59,7 @@ private:
         uint32_t winError = 0;
         int64_t lateMs = 0;
         bool withData = false;
+        bool executed = false;  // the command is carried out before the error answer
     };
     struct Result {
         uint8_t status = 0x50, error = 0;
