@@ -149,6 +149,16 @@ public:
     std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
 
 private:
+    // The scan's kinds and the fills of one drive-table element from m_CurIdentity.
+    int32_t ScanDiskList();
+    int32_t ScanCsmiPreset();
+    int32_t ScanCsmiControllers();
+    void FillFromAtaIdentity(DEV_INFO& e, bool withPpid);
+    void FillFromIrstIdentity(DEV_INFO& e, int32_t index);
+    void RefreshFromInboxSlots(DEV_INFO& e, int32_t index);
+    // The scan's 500 ms pause between identify attempts, window messages flowing.
+    void ScanRetryWait();
+
     bool ShowStartupBoxes() const { return !(bSilent && !bUnattended); }
     std::string Text(const std::string& english) const;
     // Moves what the log holds so far into the log archive.

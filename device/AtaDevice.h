@@ -10,6 +10,7 @@
 
 #include "discovery/DevMgr.h"
 #include "device/AtaDecode.h"
+#include "device/NvmeDecode.h"
 #include "discovery/RegData.h"
 #include "platform/Platform.h"
 #include "platform/wire/Ata.h"
@@ -170,6 +171,18 @@ private:
     bool Call(uint32_t code, void* buf, uint32_t size, uint32_t& returned);
     bool ReopenIfClosed();
     uint32_t TimeoutSeconds() const;
+    // Firmware requests shared by the inbox and the Intel RST paths (device/NvmeInbox.cpp). The
+    // RST request carries the drive's address and the version-2 records.
+    struct FirmwareRoute {
+        bool irst = false;
+        uint8_t pathId = 0, target = 0, lun = 0;
+    };
+    void FillFirmwareRequest(const FirmwareRoute& route, uint8_t* buffer, uint32_t size, uint32_t function);
+    uint8_t RunFirmwareUpdate(const FirmwareRoute& route, const uint8_t* image, uint32_t imageSize, uint8_t activateVersion,
+                              uint8_t requestedSlot, int32_t ha);
+    bool FirmwareCall(uint8_t* buffer, uint32_t size, uint32_t& error, std::string& raised);
+    void LogFirmwareSlots(const FirmwareSlots& slots);
+    void LogActivateResult(uint32_t returnCode);
     void CommandLine(uint8_t cmd, uint8_t fr, uint8_t sc, uint8_t sn, uint8_t cl, uint8_t ch);
 
     Platform p_;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "platform/wire/Csmi.h"  // its own asserts, in this width
 #include "platform/wire/Nvme.h"
 #include "platform/wire/StorageQuery.h"
 
