@@ -69,8 +69,8 @@ bool WriteAtomically(const fs::path& out, const std::vector<uint8_t>& bytes, con
     return true;
 }
 
-int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, size_t& at) {
-    const std::vector<size_t> found = pack::FindBlocks(file);
+int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, pack::BlockLocation& at) {
+    const std::vector<pack::BlockLocation> found = pack::LocateBlocks(file);
     if (found.size() != 1)
         return Fail(found.empty() ? "'" + name + "': no package block found (not a Kestrel template)"
                                   : "'" + name + "': " + std::to_string(found.size()) + " package blocks found, expected exactly one");
@@ -79,35 +79,37 @@ int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, size_
 }
 
 int Build(const std::string& templ, const std::string& manifestPath, const std::string& outPath, bool force) {
+    // The template first: its program slots decide which programs fit.
+    std::vector<uint8_t> file;
+    if (!ReadAll(templ, file)) return Fail("cannot read template '" + templ + "'");
+    pack::BlockLocation at;
+    if (int rc = LocateBlock(file, templ, at)) return rc;
     std::vector<std::string> errors;
-    const auto manifest = pack::LoadManifest(manifestPath, errors);
+    const auto manifest = pack::LoadManifest(manifestPath, errors, at.slotSize);
     if (!manifest) {
         for (const std::string& e : errors) std::fprintf(stderr, "kestrel-pack: %s\n", e.c_str());
         return Fail("manifest refused; nothing written");
     }
-    std::vector<uint8_t> file;
-    if (!ReadAll(templ, file)) return Fail("cannot read template '" + templ + "'");
-    size_t at = 0;
-    if (int rc = LocateBlock(file, templ, at)) return rc;
-    const std::span<uint8_t> block(file.data() + at, pkg::kBlockSize);
-    if (pack::IsPacked(PackageView(block)) && !force)
+    const std::span<uint8_t> block(file.data() + at.offset, at.size());
+    if (pack::IsPacked(PackageView(block, at.slotSize)) && !force)
         return Fail("'" + templ + "' is already packed (use --force to pack it again)");
-    pack::FillBlock(block, *manifest);
+    pack::FillBlock(block, *manifest, at.slotSize);
     std::string why;
     const fs::path tp(templ);
     if (!WriteAtomically(outPath, file, &tp, why)) return Fail(why);
-    std::printf("kestrel-pack: %s: %zu image(s) packed at file offset 0x%zX\n", outPath.c_str(), manifest->images.size(), at);
+    std::printf("kestrel-pack: %s: %zu image(s) packed at file offset 0x%zX (program slots of %zu bytes)\n", outPath.c_str(),
+                manifest->images.size(), at.offset, at.slotSize);
     return 0;
 }
 
 int Show(const std::string& exe, bool asJson) {
     std::vector<uint8_t> file;
     if (!ReadAll(exe, file)) return Fail("cannot read '" + exe + "'");
-    size_t at = 0;
+    pack::BlockLocation at;
     if (int rc = LocateBlock(file, exe, at)) return rc;
-    const PackageView v(std::span<const uint8_t>(file.data() + at, pkg::kBlockSize));
+    const PackageView v(std::span<const uint8_t>(file.data() + at.offset, at.size()), at.slotSize);
     if (asJson) std::cout << pack::DescribeJson(v).dump(2) << "\n";
-    else std::cout << "file offset of the block: 0x" << std::hex << at << std::dec << "\n" << pack::DescribeText(v);
+    else std::cout << "file offset of the block: 0x" << std::hex << at.offset << std::dec << "\n" << pack::DescribeText(v);
     return 0;
 }
 
