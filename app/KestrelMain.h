@@ -1,12 +1,14 @@
 #pragma once
-// The main window object: it holds the run context and runs the start-up sequence, and its destroy
-// handler ends the run. Window controls and their handlers arrive with the main-window code.
+// The main window object: it holds the run context and runs the start-up sequence, its controls and
+// their handlers, and its destroy handler ends the run.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/Controls.h"
 #include "app/RunContext.h"
 #include "device/AtaDevice.h"
 #include "device/DriveIdentity.h"
@@ -25,6 +27,17 @@ class TAtaDevice;
 constexpr const char* kInstanceMutexName = "ROOK_SCCM_TOOL_MUTEX";
 constexpr uint32_t kBroadcastQueryDeny = 0x424D5144;
 constexpr uint32_t kPbtApmQuerySuspendFailed = 2;
+
+// The main window's client area and the ids of its timers.
+constexpr int kClientWidth = 449;
+constexpr int kClientHeight = 190;
+constexpr uint32_t kTimer1Id = 1;
+constexpr uint32_t kTimer2Id = 2;
+constexpr uint32_t kTmrAutoFlashId = 3;
+constexpr uint32_t kTmrCloseMsgId = 4;
+// The two icons of ImageList2.
+constexpr int kIconNotEligible = 0;
+constexpr int kIconEligible = 1;
 
 // The run context and the drive table are the main window's own members.
 class TKestrelMain : public RunContext, public DriveTable {
@@ -141,13 +154,84 @@ public:
     // registers it, asks for the reboot and ends the run (with 1 when the installation failed).
     void BootTimeRoad(TAtaDevice& device, size_t drive, const std::string& newFw, const std::string& fwExt);
 
+    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
+
+    // Rebuild the drive list from the drive table (runs the constraint check first).
+    void RefreshComboBox();
+    // Show handler; also lays the update line's labels out (the selection calls it for that).
+    void FormShow();
+    void FormActivate();
+    // The deployment layout: only the progress panel.
+    void ShowProgressPanel();
+    void tmrCloseMsgTimer();
+    // The status line during an update: cbMsg, disabled, holding this one selected line. Nothing is
+    // shown in deployment runs.
+    void ShowStatus(const std::string& text);
+    // Owner drawing of the two lists, as a list of draw operations in the list's coordinates.
+    std::vector<UiDrawOp> cboDrivesDrawItem(int n, const UiRect& rect, bool selected);
+    std::vector<UiDrawOp> cbMsgDrawItem(int n, const UiRect& rect, bool selected);
+    static constexpr int cboDrivesMeasureItem() { return 30; }
+    // Sets the window's outer height (ShowProgressPanel sets 160).
+    void SetWindowHeight(int height);
+    int ClientHeight() const { return iClientHeight; }
+
+    // Handlers written with the selection and update workflow code; the window calls them.
+    void cmdUpdateClick();
+    void Timer1Timer();
+    void Timer2Timer();
+    void tmrAutoFlashTimer();
+
+    // Controls, with their places in the client area (Panel1's children within the panel).
+    TImage Image1{"Image1", 0, 0, kClientWidth, 65};
+    TLabel Label1{"Label1", 12, 72, "Please select target device :"};
+    TComboBox cboDrives{"cboDrives", 8, 96, 433, 32};
+    TLabel lblUpdateMsg{"lblUpdateMsg", 12, 141, "it will be updated from"};
+    TLabel lblOldFW{"lblOldFW", 150, 141, "", true, clNavy, true};
+    TLabel lblTo{"lblTo", 200, 141, "To"};
+    TLabel lblNewFW{"lblNewFW", 230, 141, "", true, clOrange, true};
+    TLabel lblFWExt{"lblFWExt", 176, 72, "", false};
+    TButton cmdUpdate{"cmdUpdate", 368, 150, 73, 33, "Update"};
+    TButton cmdClose{"cmdClose", 291, 150, 73, 33, "Close", false};
+    TLabel lblMsg{"lblMsg", 395, 70, "Message", false};
+    TComboBox cbMsg{"cbMsg", 8, 96, 433, 32, false, false};
+    // The bar sits on the update line, left of its percentage, so that the status line in the
+    // list's place stays readable while both show.
+    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 312, 16, false};
+    TLabel lblPercent{"lblPercent", 328, 141, "0%", false};
+    TLabel lblFwSlot{"lblFwSlot", 12, 165, "FW Slot :", false};
+    TComboBox cboFwSlot{"cboFwSlot", 70, 162, 100, 0, false};
+    TLabel lblCommitAction{"lblCommitAction", 186, 165, "Commit Action :", false};
+    TComboBox cboCommitAction{"cboCommitAction", 280, 162, 60, 0, false};
+    TPanel Panel1{"Panel1", 0, 168, kClientWidth, 152, false};
+    TLabel Label2{"Label2", 16, 14, "Model :"};
+    TLabel Label3{"Label3", 16, 38, "Current FW Version :"};
+    TLabel Label4{"Label4", 16, 62, "New FW Version :"};
+    TLabel Label5{"Label5", 160, 14, "", true, clNavy, true};
+    TLabel Label6{"Label6", 160, 38, "", true, clNavy, true};
+    TLabel Label7{"Label7", 160, 62, "", true, clOrange, true};
+    TLabel Label8{"Label8", 16, 112, "", false};
+    TProgressBar ProgressBar1{"ProgressBar1", 16, 88, 417, 18};
+    TTimer tmrCloseMsg{kTmrCloseMsgId, 2000};
+    TTimer Timer1{kTimer1Id, 2500};
+    TTimer Timer2{kTimer2Id, 100};
+    TTimer tmrAutoFlash{kTmrAutoFlashId, 2000};
+
+    // Drive-list position to m_DevInfo index.
+    std::array<int32_t, kMaxDrives> iItemDrive{};
+    // One line per listed drive.
+    std::string sDetectedDrives;
+    // Update stage the progress timer reads (0; 1 to 5 during an update).
+    int32_t iFlashStage = 0;
+    // The progress timer's next interval, milliseconds.
+    int32_t iTickInterval = 0;
+    // The caption of the message that tmrCloseMsg would close.
+    std::string sMsgTitle;
+
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;
     uint32_t iOsVersionCode = 0;
     // The base directory of the log archive: the temporary directory as Windows gave it.
     std::string sTempDir;
-    // Control captions set by the start-up (the window shows them).
-    std::string sLabel1, sLblUpdateMsg, sLblTo, sLblMsg, sCmdUpdate, sCmdClose;
 
     const Platform& platform() const { return p_; }
     const PackageView& package() const { return pkg_; }
@@ -174,6 +258,15 @@ private:
     // Creates the device object; false when it cannot be created.
     bool CreateDeviceObject();
     void DestroyDeviceObject();
+    // Gives every control its id and hands it to the ui port; wires the timers and events.
+    void BuildWindow();
+    // Every control, in creation (z) order.
+    std::vector<TControl*> AllControls();
+    void OnControlEvent(int control, UiEvent event, int value);
+    std::vector<UiDrawOp> OnDrawItem(const UiDrawItem& item);
+    // One list item: background, icon (none when icon < 0) and text.
+    std::vector<UiDrawOp> ListItemOps(const TComboBox& list, int n, const UiRect& rect, bool selected, const std::string& text,
+                                      int icon);
 
     // Steps of the update workflow.
     void ManualFileRoad(UpdateState& st);
@@ -199,6 +292,7 @@ private:
     MutexHandle instanceMutex_ = 0;
     bool startUpRan_ = false;
     bool runEnded_ = false;
+    int iClientHeight = kClientHeight;
 };
 
 }  // namespace kestrel

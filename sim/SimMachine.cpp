@@ -141,6 +141,7 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     }
     system_ = std::make_unique<SimSystem>(sc);
     ui_ = std::make_unique<SimUi>(*clock_, opts_.answers, opts_.interactive, opts_.echo);
+    ui_->SetShowWindow(opts_.show);
     if (win.contains("mutexes_held_elsewhere"))
         for (const auto& m : win["mutexes_held_elsewhere"]) ui_->HoldMutexElsewhere(m.get<std::string>());
 
@@ -216,6 +217,10 @@ std::unique_ptr<SimMachine> SimMachine::FromEnvironment(bool echo) {
             if (!item.empty()) o.answers.push_back(item);
     }
     o.interactive = isatty(0) != 0 && std::getenv("KESTREL_SIM_ANSWERS") == nullptr;
+    if (const char* v = std::getenv("KESTREL_SIM_SHOW"); v && *v)
+        o.show = std::string(v) == "1";
+    else
+        o.show = isatty(1) != 0;
     return std::make_unique<SimMachine>(ParseDescription(text), std::move(o));
 }
 

@@ -54,6 +54,7 @@ bool SimUi::FireDueTimers() {
 }
 
 void SimUi::ProcessMessages() {
+    ShowIfChanged();
     RunPosted();
     FireDueTimers();
 }
@@ -83,12 +84,14 @@ void SimUi::WaitForMessages(uint32_t timeoutMs) {
 
 void SimUi::RunMessageLoop() {
     while (!quit_) {
+        ShowIfChanged();
         if (RunPosted() || FireDueTimers()) continue;
         if (quit_) break;
         if (timers_.empty()) {
             std::lock_guard<std::mutex> lock(postedMutex_);
             if (posted_.empty()) {
                 // Nothing can happen any more: the user closes the window.
+                ShowIfChanged();
                 if (echo_) std::fprintf(stderr, "[sim] the window is idle; the user closes it\n");
                 quit_ = true;
                 break;
@@ -124,6 +127,7 @@ int SimUi::MessageBox(const std::string& text, const std::string& title, uint32_
         if (a == "cancel" || a == "c") return ID_CANCEL;
         return ID_OK;
     };
+    ShowIfChanged();
     if (echo_) std::fprintf(stderr, "[sim] message box \"%s\":\n%s\n", title.c_str(), text.c_str());
     if (!answers_.empty()) {
         answer = parse(answers_.front());
@@ -145,6 +149,7 @@ int SimUi::MessageBox(const std::string& text, const std::string& title, uint32_
 void SimUi::SetMainWindowVisible(bool visible) {
     visible_ = visible;
     if (visible) everShown_ = true;
+    ShowIfChanged();
 }
 
 MutexHandle SimUi::OpenNamedMutex(const std::string& name) {
