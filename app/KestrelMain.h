@@ -280,6 +280,8 @@ private:
     void ReportText(const std::string& text, const std::string& title, uint32_t icon);
     // The job's result with the other fields of the record zero.
     int RunJob(int32_t job, const std::string& devicePath = std::string());
+    // Updates that reached the common ending (the automatic run tells skipped drives apart).
+    int32_t iEndedUpdates_ = 0;
     std::unique_ptr<HiTimer> progressTimer_;
     std::unique_ptr<ImageCipherContext> imageCipher_;
 
