@@ -117,6 +117,8 @@ inline void SelectListedDrive(TKestrelMain& w) {
     w.cmdUpdate.SetEnabled(d.bEnabled == 1);
 }
 
+constexpr const char* kWorkflowLog = "C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt";
+
 enum class Entry { Click, Deploy, Auto };
 
 struct RunResult {
@@ -140,7 +142,6 @@ struct RunResult {
     bool quit = false;
 };
 
-constexpr const char* kWorkflowLog = "C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt";
 
 // Runs one update from the scan to the end of the handler (or of the message loop for the timer
 // entries) and saves the machine's state.
@@ -153,6 +154,8 @@ inline RunResult RunUpdate(const std::vector<uint8_t>& block, const nlohmann::js
     o.stateDir = state;
     o.answers = std::move(answers);
     r.m = MakeMachine(patch, o);
+    // With a state folder an earlier run's log is still there: this run's lines are what follows.
+    const size_t logStart = r.m->files().ReadWholeFile(kWorkflowLog).value_or("").size();
     r.w = std::make_unique<TKestrelMain>(r.m->platform(), PackageView(block), std::move(args));
     TKestrelMain& w = *r.w;
     EXPECT_TRUE(w.InitPackageOptions());
@@ -176,7 +179,8 @@ inline RunResult RunUpdate(const std::vector<uint8_t>& block, const nlohmann::js
     r.code = w.iErrorLevel;
     r.quit = r.m->ui().QuitRequested();
     r.m->SaveState();
-    r.log = r.m->files().ReadWholeFile(kWorkflowLog).value_or("");
+    const std::string log = r.m->files().ReadWholeFile(kWorkflowLog).value_or("");
+    r.log = log.size() >= logStart ? log.substr(logStart) : log;
     return r;
 }
 
