@@ -11,7 +11,12 @@ int RunKestrel(const Platform& platform, PackageView package, std::vector<std::s
     if (main.FormCreate()) {
         main.StartUp();
         if (main.bDeployMode) platform.ui->SetCloseEnabled(false);
-        if (!platform.ui->QuitRequested() && main.bShowMainWindow) platform.ui->SetMainWindowVisible(true);
+        if (!platform.ui->QuitRequested() && main.bShowMainWindow) {
+            // OnShow runs as the window becomes visible, OnActivate once it is the active window.
+            main.FormShow();
+            platform.ui->SetMainWindowVisible(true);
+            main.FormActivate();
+        }
     }
     platform.ui->RunMessageLoop();
     main.FormDestroy();

@@ -196,7 +196,7 @@ public:
     TComboBox cbMsg{"cbMsg", 8, 96, 433, 32, false, false};
     // The bar sits on the update line, left of its percentage, so that the status line in the
     // list's place stays readable while both show.
-    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 312, 16, false};
+    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 320, 16, false};
     TLabel lblPercent{"lblPercent", 328, 141, "0%", false};
     TLabel lblFwSlot{"lblFwSlot", 12, 165, "FW Slot :", false};
     TComboBox cboFwSlot{"cboFwSlot", 70, 162, 100, 0, false};
@@ -248,6 +248,11 @@ private:
     void FillFromAtaIdentity(DEV_INFO& e, bool withPpid);
     void FillFromIrstIdentity(DEV_INFO& e, int32_t index);
     void RefreshFromInboxSlots(DEV_INFO& e, int32_t index);
+    // The slot item of the lists: number, period, blank and revision ("NA" for a blank one).
+    static std::string SlotItem(int number, const char* revision);
+    // Rebuilds the hidden slot and commit-action lists: slot item 0 and commit action 3 selected
+    // (nothing selected in an empty list).
+    void SetSlotLists(const std::vector<std::string>& slots, const std::vector<std::string>& actions);
     // The scan's 500 ms pause between identify attempts, window messages flowing.
     void ScanRetryWait();
 
