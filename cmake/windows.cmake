@@ -53,7 +53,8 @@ endif()
 # kestrel-sim.exe: the simulated machine under the real Win32 window. The simulator reads its
 # machine descriptions with nlohmann/json, a header-only library taken from the build host.
 find_path(KESTREL_NLOHMANN_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
-if(KESTREL_NLOHMANN_DIR)
+# Built for x64 only, the build that Wine runs here.
+if(KESTREL_NLOHMANN_DIR AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   # Only the nlohmann folder: the host's other headers must not reach the cross build.
   set(_nl ${CMAKE_BINARY_DIR}/third_party/include)
   file(MAKE_DIRECTORY ${_nl})

@@ -131,7 +131,8 @@ int Win32Ui::NonClientHeight() {
 
 void Win32Ui::SetWindowHeight(int height) {
     window_.clientHeight = std::max(0, height - NonClientHeight());
-    ResizeWindow(window_.clientWidth, window_.clientHeight, false);
+    // Before the window first shows (the deployment layout is set by OnShow) it is centred anew.
+    ResizeWindow(window_.clientWidth, window_.clientHeight, main_ != nullptr && !::IsWindowVisible(main_));
 }
 
 bool Win32Ui::ShownOnScreen(const UiControlState& st) const {

@@ -12,6 +12,7 @@
 
 using namespace kestrel;
 using namespace kestrel::test;
+using nlohmann::json;
 
 namespace {
 
@@ -333,6 +334,44 @@ TEST(DriveScanCost, SeventeenDisks) {
     EXPECT_LE(opens, 16u * 4u);
     EXPECT_EQ(waited, 0.0);
     EXPECT_EQ(storage.opens, storage.closes + (main.pAtaDevice->IsOpen() ? 1u : 0u)) << "a handle was left open";
+}
+
+}  // namespace
+
+namespace {
+
+// A CSMI controller with 17 SATA phys: the table takes 16 and the log names the one left out.
+TEST(DriveScanLimits, SeventeenCsmiPhys) {
+    json m = MachineFile("csmi-raid.json");
+    json phys = json::array();
+    for (int p = 0; p < 17; ++p)
+        phys.push_back({{"attached", "sata"},
+                        {"drive", {{"model", "KESTREL KS600 512GB"}, {"revision", "KS6R0100"}, {"serial", "KS6A2613000030" + std::to_string(p)}}}});
+    m["csmi_controllers"][0]["phys"] = phys;
+    ScanBench b(m);
+    EXPECT_EQ(b.main->ScanSSDDrive(1), 16);
+    EXPECT_EQ(b.main->m_DevInfo[15].ScsiIndex, 15);
+    EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[15], szSerial), "KS6A261300003015");
+    const std::string log = b.Log();
+    EXPECT_NE(log.find("] : csmi3,16 : left out, the drive table holds 16 drives\n\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("KS6A261300003016"), std::string::npos) << "the 17th drive is not even identified";
+}
+
+// The friendly name of an NVMe disk fills the 40-byte model fields; a longer one is cut, a shorter
+// one ends with zero bytes.
+TEST(DriveScanLimits, FriendlyNameFillsTheModelFields) {
+    for (const std::string& name : {std::string("KESTREL KN900 1TB NVMe SSD WITH A VERY LONG NAME"), std::string(39, 'N')}) {
+        json m = MachineFile("nvme-inbox.json");
+        for (json& n : m["device_tree"]["nodes"])
+            if (n.value("friendly_name", "") == "KESTREL KN900 1TB") n["friendly_name"] = name;
+        ScanBench b(m);
+        ASSERT_EQ(b.main->ScanSSDDrive(0), 2);
+        const DEV_INFO& e = b.main->m_DevInfo[1];
+        std::string expected = name.substr(0, 40);
+        expected.resize(40, '\0');
+        EXPECT_EQ(std::string(e.szModel, 40), expected);
+        EXPECT_EQ(std::string(e.szCheckModel, 40), expected);
+    }
 }
 
 }  // namespace
