@@ -346,13 +346,13 @@ TEST(UpdateWorkflow, NvmeRoutes) {
         const char* name;
         json machine;
         int code;
-        const char* revision;  // the revision the drive runs afterwards
+        const char* revision;  // the revision the drive runs afterwards ("" : it never changed)
         const char* pending;   // the image waiting for the next power cycle
         std::vector<std::string> has;
     } cases[] = {
         {"RST, activation needs a reset", with(rst, {{"activate_return_code", 32}}), 0, "KN9R0200", "KN9R0300",
          {"Firmware activate succeeded. PLEASE REBOOT COMPUTER \n", "] : Flash finished \n"}},
-        {"RST, image rejected", with(rst, {{"activate_return_code", 7}}), 1, "KN9R0200", "",
+        {"RST, image rejected", with(rst, {{"activate_return_code", 7}}), 1, "", "",
          {"Flash Fail ! ERROR: ATACMD_FAIL, ERROR_CODE: 0x"}},
         {"inbox driver", inbox, 0, "KN9R0300", "", {"] : Flash finished \n"}},
         {"inbox driver, activation needs a reset", with(inbox, {{"activate_return_code", 32}}), 0, "KN9R0200", "KN9R0300",
@@ -440,4 +440,26 @@ TEST(UpdateWorkflow, ManualFileRoad) {
             EXPECT_TRUE(r.m->ui().ShutdownBlockCalls().empty()) << "nothing was sent";
         }
     }
+}
+
+// A package that does not flash from Windows hands the deciphered image to the boot-time road
+// instead of downloading it.
+TEST(UpdateWorkflow, BootTimeRoadGetsTheDecipheredImage) {
+    StateDir state;
+    const auto block = SataPackage(OptionDigits({{2, '1'}, {4, '1'}, {15, '1'}}));
+    const RunResult r = RunUpdate(block, SataMachine(json::object()), state.path(), {"/S"}, {"no"});
+    EXPECT_EQ(r.log.find("Flash FW START"), std::string::npos);
+    EXPECT_TRUE(r.m->ui().ShutdownBlockCalls().empty()) << "nothing was sent to the drive";
+    EXPECT_TRUE(r.quit);
+    const auto written = r.m->files().ReadWholeFile("C:\\Windows\\system32\\FW.bin");
+    ASSERT_TRUE(written.has_value());
+    // The image as the package holds it, padded to 512 and deciphered in place.
+    const PackageView view(block);
+    std::vector<uint8_t> expected(kImageBufferSize, 0);
+    uint32_t padded = 0;
+    ASSERT_EQ(view.LoadImage(0, expected, padded), ImageLoadResult::Ok);
+    expected.resize(padded);
+    ImageCipherContext ctx;
+    ImageCipherDecipher(ctx, expected.data(), expected.size());
+    EXPECT_EQ(*written, std::string(expected.begin(), expected.end()));
 }
