@@ -289,12 +289,18 @@ protected:
             ASSERT_TRUE(dev->SelectPort(0, nullptr, 2, SELECT_NVME));
             nvme = std::dynamic_pointer_cast<sim::SimRstController>(machine->storage().Find("\\\\.\\Scsi2:"))->DriveAt(1, 0, 0);
         } else {
-            machine = InboxMachine(drive);
-            dev = std::make_unique<TAtaDevice>(machine->platform());
-            const int32_t idx = DiskIndex(*dev, BUS_TYPE_NVME);
-            ASSERT_GE(idx, 0);
-            ASSERT_TRUE(dev->SelectPort(idx, dev->GetDriveRecord(idx)->DevicePath, -1, SELECT_NVME));
-            nvme = std::dynamic_pointer_cast<sim::SimNvmeDrive>(machine->storage().Find(dev->GetDriveRecord(idx)->DevicePath));
+            machine = MakeMachine();
+            json d = {{"kind", "nvme"},         {"model", "KESTREL KN900 1TB"}, {"serial", "KN9A26130000457"},
+                      {"revision", "KN9R0200"}, {"slot_count", 3},               {"active_slot", 2},
+                      {"slot_revisions", {"KN9R0100", "KN9R0200", ""}}};
+            d.merge_patch(drive);
+            nvme = std::make_shared<sim::SimNvmeDrive>(d, machine->clock(), std::nullopt);
+            machine->storage().Attach(kNvmePath, nvme);
+            records.assign(1, REG_DATA{});
+            std::snprintf(records[0].DevicePath, sizeof records[0].DevicePath, "%s", kNvmePath);
+            records[0].BusType = BUS_TYPE_NVME;
+            dev = std::make_unique<TAtaDevice>(machine->platform(), records.data(), 1);
+            ASSERT_TRUE(dev->SelectPort(0, kNvmePath, -1, SELECT_NVME));
         }
         ASSERT_TRUE(nvme);
         main = std::make_unique<TKestrelMain>(machine->platform(), PackageView(OwnPackageBlock()), std::vector<std::string>{});
@@ -308,6 +314,7 @@ protected:
     std::unique_ptr<sim::SimMachine> machine;
     std::unique_ptr<TAtaDevice> dev;
     std::shared_ptr<sim::SimNvmeDrive> nvme;
+    std::vector<REG_DATA> records;
     std::unique_ptr<TKestrelMain> main;
 };
 
@@ -323,6 +330,7 @@ TEST_F(FlashThreadNvme, OneAttemptAndASecondAfterAFailure) {
                           Case{"RST", true, {{"activate_ms", 0}}, 0}, Case{"RST, image refused", true, reject, ATACMD_FAIL}}) {
         SCOPED_TRACE(c.name);
         Build(c.rst, c.drive);
+        if (HasFatalFailure()) return;
         const auto image = NvmeImage(8192);
         MF_THREAD_PARAMETER p;
         p.pDevice = dev.get();
