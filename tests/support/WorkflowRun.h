@@ -17,7 +17,6 @@
 #include "app/CommandLine.h"
 #include "app/KestrelMain.h"
 #include "package/FwPackage.h"
-#include "package/RevisionRules.h"
 #include "sim/SimImage.h"
 #include "support/SimFixture.h"
 
@@ -91,32 +90,6 @@ inline std::vector<uint8_t> BuildPackage(const PackSpec& spec) {
     return b;
 }
 
-// Until the selection handler lands, the harness makes the selected drive current the way the
-// selection does for the ATA and NVMe routes: the device object's drive, the serial and instance ID
-// for the rescan, the image and the target texts.
-inline void SelectListedDrive(TKestrelMain& w) {
-    w.cboDrivesChange();
-    if (!w.sCurSerial.empty()) return;  // the real handler ran
-    const int pos = w.cboDrives.ItemIndex();
-    if (pos < 0) return;
-    const DEV_INFO& d = w.m_DevInfo[static_cast<size_t>(w.iItemDrive[static_cast<size_t>(pos)])];
-    if (d.bIsNvme && d.bIsNvmeIrstDriver)
-        w.pAtaDevice->SelectPort(d.order, nullptr, d.HA, SELECT_NVME);
-    else if (d.bIsNvme)
-        w.pAtaDevice->SelectPort(d.order, d.DevicePath, -1, SELECT_NVME);
-    else
-        w.pAtaDevice->SelectPort(d.order, w.DEV_PATH.empty() ? nullptr : w.DEV_PATH.c_str(), -1, SELECT_ATA);
-    w.sCurSerial = ::kestrel::FieldText(d.szSerial, sizeof d.szSerial);
-    w.sCurInstanceId = ::kestrel::FieldText(d.szInstanceId, sizeof d.szInstanceId);
-    w.iCurImage = d.bEnabled ? d.iImageIndex : 0;
-    const std::string old = ::kestrel::FieldText(d.szFwRev, sizeof d.szFwRev);
-    const TargetRevision t = ChkO2N(d, old, w.package(), w.iCurImage, w, [&w](std::string_view l) { w.WriteLog(l); });
-    w.lblOldFW.SetCaption(old);
-    w.lblNewFW.SetCaption(t.lblNewFW);
-    w.lblFWExt.SetCaption(t.lblFWExt);
-    w.cmdUpdate.SetEnabled(d.bEnabled == 1);
-}
-
 constexpr const char* kWorkflowLog = "C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt";
 
 enum class Entry { Click, Deploy, Auto };
@@ -166,7 +139,7 @@ inline RunResult RunUpdate(const std::vector<uint8_t>& block, const nlohmann::js
     w.gScanType = 0;
     w.gCount = w.ScanSSDDrive(0);
     w.RefreshComboBox();
-    SelectListedDrive(w);
+    w.cboDrivesChange();
     if (before) before(w, *r.m);
     switch (entry) {
         case Entry::Click: w.cmdUpdateClick(); break;
