@@ -178,6 +178,6 @@ bool TKestrelMain::CreateDeviceObject() {
     return false;
 }
 
-void TKestrelMain::DestroyDeviceObject() {}
+void TKestrelMain::DestroyDeviceObject() { pAtaDevice.reset(); }
 
 }  // namespace kestrel

@@ -10,7 +10,11 @@
 
 #include "app/Controls.h"
 #include "app/RunContext.h"
+#include "device/AtaDevice.h"
+#include "device/DriveIdentity.h"
 #include "discovery/DriveTable.h"
+#include "flash/FlashThread.h"
+#include "package/AesCipher.h"
 #include "package/PackageView.h"
 #include "platform/Platform.h"
 #include "support/HiTimer.h"
@@ -63,11 +67,93 @@ public:
     // run then ends with 255).
     bool InitPackageOptions();
 
+    // --- the flash thread (app/FlashThreadRunner.cpp)
+    // Runs one job on the flash thread and returns its result (255 when the job stored none). The
+    // GUI thread meanwhile pumps messages in 5 ms waits. A download or erase holds the power guard.
+    int RunFlashThread(const MF_THREAD_PARAMETER& tMFThdParam);
+    // The job's completion, on the GUI thread.
+    void ThreadDone();
+    bool bThreadDone = false;
+
+    // --- target selection (app/Selection.cpp)
+    // Makes the drive of the selected list entry the device object's current drive and shows what
+    // it would be updated to; in a version-only run writes the version file instead.
+    void cboDrivesChange();
+    uint16_t iCurImage = 0;
+    std::string sCurSerial;
+    std::string sCurInstanceId;
+    // --- drive identity (app/DriveIdentity.cpp): each fills m_CurIdentity from the selected drive.
+    // ATA result code; the DEF field is never empty after a successful IDENTIFY.
+    uint8_t ReadAtaIdentity();
+    // ATA result code: the PPID from the drive's log 9Ah.
+    uint8_t get_log_rook_ppid();
+    // The PPID of an NVMe drive on the inbox driver, record `index` of the disk list.
+    bool get_log_rook_ppid_nvme(int32_t index);
+    // Identity, PPID and slot log of an NVMe drive behind Intel RST, by its SCSI path identifier.
+    bool Identify_irst(int32_t pathId);
+    // The firmware slot log through Intel RST; fills the slot and commit-action lists.
+    bool getlog_irst(int32_t pathId);
+    // The firmware slot information through the inbox driver: the current revision and the lists.
+    bool LoadNvmeSlotInfo();
+
+    // --- drive scan (app/DriveScan.cpp)
+    // Kind 0: the disk list; kind 1: CSMI controllers. The number of filled elements (0 to 16), or
+    // -1 when an exception ended the scan (iErrorLevel is then 3).
+    int32_t ScanSSDDrive(int32_t kind);
+    // 1 when the Intel RST controller's driver version text is not below "14.8.0.0" (byte-wise).
+    int32_t CheckIrstDriver();
+    // The Intel RST controller's driver version and description ("NA" until found).
+    bool GetIrstDriverVersion(std::string& version, std::string& description);
+    // Whether the disk at `path` holds the volume of the Windows system directory.
+    bool IsSystemDrive(const char* path);
+    // The start-up's scan step: kind 0 and, when it finds nothing and no device path was given,
+    // kind 1. Sets gScanType and gCount.
+    void ScanDrivesStep();
+
+    // The scratch identity record of the identify operations.
+    DRIVE_IDENTITY m_CurIdentity{};
+    // The device object: null until the start-up creates it; the workflow replaces it around its rescan.
+    std::unique_ptr<TAtaDevice> pAtaDevice;
+
+    // --- the update workflow (app/UpdateChecks.cpp, app/FlashSequence.cpp, app/ProgressTimers.cpp)
+    // One update attempt of the selected drive: what one cmdUpdateClick run keeps between its steps.
+    struct UpdateState {
+        UpdateState(IClock& clock, IUi* ui) : flashTimer(clock, ui), stepTimer(clock, ui) {}
+        int32_t iLevel = 0;
+        bool bFlashOk = false;
+        bool bFound = true;
+        bool bConfirmed = false;
+        // The restart wait ran and some scan pass found the drive again.
+        bool bRescanned = false;
+        bool bEverFound = false;
+        int32_t iResultKind = 0;
+        std::string sRecordedFw;
+        HiTimer flashTimer;
+        HiTimer stepTimer;
+        // The selected drive's element as it stood at the start: the rescan rewrites the table.
+        DEV_INFO drive{};
+        size_t driveIndex = 0;
+    };
+    // Shows progress from the start: the progress timer restarted and Timer2 running; unless
+    // tickerOnly, also the bar and its percentage at 0.
+    void ProgressStart(bool tickerOnly = false);
+    // The NVMe firmware slot of the next download (1..7).
+    int32_t iFlashSlot = 0;
+    // The last failed download's result code and its detail (status register or Windows error).
+    int32_t iFlashResult = 0;
+    uint32_t iFlashDetail = 0;
+    // The loaded image (the image buffer) once the normal road has loaded it.
+    const uint8_t* pFwImage = nullptr;
+    // Set while cmdUpdateClick runs: a second click (or timer) during a job is ignored.
+    bool bUpdateRunning = false;
+    HiTimer& progressTimer();
+
     // The boot-time road of the Update handler (app/BootTimeRoad.cpp): the image of the drive at
     // m_DevInfo[drive] is in the image buffer, deciphered, iBinSize its padded length; newFw and
     // fwExt are the target revisions the window shows. Writes FW.bin and the boot-time flasher,
     // registers it, asks for the reboot and ends the run (with 1 when the installation failed).
     void BootTimeRoad(TAtaDevice& device, size_t drive, const std::string& newFw, const std::string& fwExt);
+
     // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
 
     // Rebuild the drive list from the drive table (runs the constraint check first).
@@ -90,7 +176,6 @@ public:
     int ClientHeight() const { return iClientHeight; }
 
     // Handlers written with the selection and update workflow code; the window calls them.
-    void cboDrivesChange();
     void cmdUpdateClick();
     void Timer1Timer();
     void Timer2Timer();
@@ -154,6 +239,21 @@ public:
     std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
 
 private:
+    // The scan's kinds and the fills of one drive-table element from m_CurIdentity.
+    int32_t ScanDiskList();
+    int32_t ScanCsmiPreset();
+    int32_t ScanCsmiControllers();
+    void FillFromAtaIdentity(DEV_INFO& e, bool withPpid);
+    void FillFromIrstIdentity(DEV_INFO& e, int32_t index);
+    void RefreshFromInboxSlots(DEV_INFO& e, int32_t index);
+    // The slot item of the lists: number, period, blank and revision ("NA" for a blank one).
+    static std::string SlotItem(int number, const char* revision);
+    // Rebuilds the hidden slot and commit-action lists: slot item 0 and commit action 3 selected
+    // (nothing selected in an empty list).
+    void SetSlotLists(const std::vector<std::string>& slots, const std::vector<std::string>& actions);
+    // The scan's 500 ms pause between identify attempts, window messages flowing.
+    void ScanRetryWait();
+
     bool ShowStartupBoxes() const { return !(bSilent && !bUnattended); }
     std::string Text(const std::string& english) const;
     // Moves what the log holds so far into the log archive.
@@ -170,6 +270,23 @@ private:
     // One list item: background, icon (none when icon < 0) and text.
     std::vector<UiDrawOp> ListItemOps(const TComboBox& list, int n, const UiRect& rect, bool selected, const std::string& text,
                                       int icon);
+
+    // Steps of the update workflow.
+    void ManualFileRoad(UpdateState& st);
+    void NormalRoad(UpdateState& st);
+    bool FatalDrive(const DEV_INFO& d);
+    void FlashSequence(UpdateState& st);
+    void RestartWaitAndRescan(UpdateState& st);
+    void FinishUpdate(UpdateState& st);
+    void CommonEnding(UpdateState& st);
+    // A text for the user: the debug log in a silent run, otherwise a box with this title and icon.
+    void ReportText(const std::string& text, const std::string& title, uint32_t icon);
+    // The job's result with the other fields of the record zero.
+    int RunJob(int32_t job, const std::string& devicePath = std::string());
+    // Updates that reached the common ending (the automatic run tells skipped drives apart).
+    int32_t iEndedUpdates_ = 0;
+    std::unique_ptr<HiTimer> progressTimer_;
+    std::unique_ptr<ImageCipherContext> imageCipher_;
 
     Platform p_;
     PackageView pkg_;

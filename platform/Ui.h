@@ -70,6 +70,11 @@ public:
     // An empty function leaves the message to the default handling.
     virtual void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) { (void)handler; }
 
+    // ShutdownBlockReasonCreate / ShutdownBlockReasonDestroy on the main window; while a reason is
+    // set the window also refuses the end of the session. False when Windows refused (or has no
+    // such call).
+    virtual bool ShutdownBlockReasonCreate(const std::string& reason) { (void)reason; return false; }
+    virtual bool ShutdownBlockReasonDestroy() { return false; }
     // The main window's controls (platform/UiControls.h). The logic owns their state; each change
     // is handed over whole, and the first update of an id creates the control.
     virtual void SetClientSize(int width, int height) = 0;

@@ -169,7 +169,8 @@ void SimMachine::SaveState() {
     const LocalTime t = clock_->GetLocalTime();
     const std::string buf = Fmt("%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
     std::ofstream(*opts_.stateDir / "clock.json") << json{{"now", buf}}.dump() << "\n";
-    if (!system_->ExitRequests().empty() || !system_->ShellStarts().empty()) {
+    if (!system_->ExitRequests().empty() || !system_->ExecutionStateCalls().empty() || !ui_->ShutdownBlockCalls().empty() ||
+        !system_->ShellStarts().empty()) {
         json events = json::array();
         std::ifstream in(*opts_.stateDir / "events.json");
         if (in) {
@@ -177,6 +178,13 @@ void SimMachine::SaveState() {
             if (old.is_array()) events = old;
         }
         for (uint32_t flags : system_->ExitRequests()) events.push_back({{"ExitWindowsEx", flags}, {"at", buf}});
+        for (uint32_t flags : system_->ExecutionStateCalls()) events.push_back({{"SetThreadExecutionState", flags}, {"at", buf}});
+        for (const std::string& call : ui_->ShutdownBlockCalls()) {
+            if (call == "-")
+                events.push_back({{"ShutdownBlockReasonDestroy", true}, {"at", buf}});
+            else
+                events.push_back({{"ShutdownBlockReasonCreate", call.substr(1)}, {"at", buf}});
+        }
         for (const ShellStart& st : system_->ShellStarts())
             events.push_back({{"ShellExecute", {{"operation", st.operation}, {"file", st.file}, {"parameters", st.parameters},
                                                  {"directory", st.directory}, {"show", st.showCommand}}},

@@ -11,8 +11,12 @@ SimUi::SimUi(SimClock& clock, std::vector<std::string> answers, bool interactive
     : clock_(clock), answers_(answers.begin(), answers.end()), interactive_(interactive), echo_(echo), gui_(std::this_thread::get_id()) {}
 
 void SimUi::PostToGuiThread(std::function<void()> fn) {
-    std::lock_guard<std::mutex> lock(postedMutex_);
-    posted_.push_back(std::move(fn));
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        posted_.push_back(std::move(fn));
+    }
+    // A GUI thread waiting on the virtual clock wakes for it.
+    clock_.WakeWaiters();
 }
 
 bool SimUi::RunPosted() {
@@ -62,7 +66,10 @@ void SimUi::WaitForMessages(uint32_t timeoutMs) {
     }
     const int64_t until = std::min(clock_.NowNs() + static_cast<int64_t>(timeoutMs) * 1'000'000, NextDueNs());
     if (clock_.IsVirtual()) {
-        clock_.SleepUntilNs(until);
+        clock_.WaitUntilNs(until, [this] {
+            std::lock_guard<std::mutex> lock(postedMutex_);
+            return !posted_.empty();
+        });
         return;
     }
     // Real time: sleep in short slices so work posted from another thread is seen soon.
@@ -167,6 +174,22 @@ void SimUi::CloseMutex(MutexHandle h) { own_.erase(h); }
 
 bool SimUi::BringOtherInstanceToFront(const std::string& /*windowClass*/, const std::string& /*title*/) {
     ++broughtToFront_;
+    return true;
+}
+
+bool SimUi::ShutdownBlockReasonCreate(const std::string& reason) {
+    blockCalls_.push_back("+" + reason);
+    // Windows refuses an empty reason.
+    if (reason.empty()) return false;
+    blockReason_ = reason;
+    return true;
+}
+
+bool SimUi::ShutdownBlockReasonDestroy() {
+    blockCalls_.push_back("-");
+    // Windows answers false when the window has no reason set.
+    if (blockReason_.empty()) return false;
+    blockReason_.clear();
     return true;
 }
 

@@ -52,6 +52,8 @@ public:
     void CloseMutex(MutexHandle h) override;
     bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) override;
     void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) override { power_ = std::move(handler); }
+    bool ShutdownBlockReasonCreate(const std::string& reason) override;
+    bool ShutdownBlockReasonDestroy() override;
     void SetClientSize(int width, int height) override;
     void SetWindowHeight(int height) override;
     int NonClientHeight() override { return kNonClientHeight; }
@@ -105,6 +107,12 @@ public:
     bool WindowEverShown() const { return everShown_; }
     bool WindowVisible() const { return visible_; }
     int BroughtToFront() const { return broughtToFront_; }
+    // The shutdown block reason in force (empty: none), and every create ("+reason") and destroy
+    // ("-") call in order.
+    const std::string& ShutdownBlockReason() const { return blockReason_; }
+    const std::vector<std::string>& ShutdownBlockCalls() const { return blockCalls_; }
+    // WM_QUERYENDSESSION: whether the main window lets the session end.
+    bool QueryEndSession() const { return blockReason_.empty(); }
 
 private:
     struct Timer {
@@ -137,6 +145,8 @@ private:
     MutexHandle nextMutex_ = 0x100;
     int broughtToFront_ = 0;
     std::function<uint32_t(uint32_t)> power_;
+    std::string blockReason_;
+    std::vector<std::string> blockCalls_;
 
     // The window's controls.
     std::string RenderFrame(bool forComparison) const;

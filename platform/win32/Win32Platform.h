@@ -57,6 +57,7 @@ public:
     std::optional<std::string> GetOwnFileVersion() override;
     std::string ErrorMessageText(uint32_t code) override;
     uint32_t GetLastError() override { return ::GetLastError(); }
+    uint32_t SetThreadExecutionState(uint32_t flags) override;
 };
 
 // HKEY_LOCAL_MACHINE only; a RegKey is the HKEY's value.
@@ -111,6 +112,8 @@ public:
     void CloseMutex(MutexHandle h) override;
     bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) override;
     void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) override { power_ = std::move(handler); }
+    bool ShutdownBlockReasonCreate(const std::string& reason) override;
+    bool ShutdownBlockReasonDestroy() override;
     void SetClientSize(int width, int height) override;
     void SetWindowHeight(int height) override;
     int NonClientHeight() override;
@@ -142,6 +145,7 @@ private:
     std::atomic<bool> quit_{false};
     std::map<uint32_t, std::function<void()>> timers_;
     std::function<uint32_t(uint32_t)> power_;
+    bool blockShutdown_ = false;
     std::function<std::vector<UiDrawOp>(const UiDrawItem&)> draw_;
     std::function<void(int, UiEvent, int)> event_;
     Win32Window window_;

@@ -117,6 +117,10 @@ LRESULT Win32Ui::OnMain(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_POWERBROADCAST:
         if (power_) return static_cast<LRESULT>(power_(static_cast<uint32_t>(wp)));
         break;
+    case WM_QUERYENDSESSION:
+        // The reason alone only explains; refusing the query is what holds the session open.
+        if (blockShutdown_) return FALSE;
+        break;
     case WM_CLOSE:
         // Closing the main window ends the application; the windows are destroyed with this object.
         RequestQuit();
@@ -239,6 +243,26 @@ bool Win32Ui::BringOtherInstanceToFront(const std::string& windowClass, const st
     ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::SetForegroundWindow(other);
     return true;
+}
+
+namespace {
+// Windows Vista and later: bound at run time so the program still starts on older systems.
+using ShutdownBlockReasonCreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
+using ShutdownBlockReasonDestroyFn = BOOL(WINAPI*)(HWND);
+}  // namespace
+
+bool Win32Ui::ShutdownBlockReasonCreate(const std::string& reason) {
+    blockShutdown_ = true;
+    const auto fn = ProcAddress<ShutdownBlockReasonCreateFn>(::GetModuleHandleA("user32.dll"), "ShutdownBlockReasonCreate");
+    if (fn == nullptr || main_ == nullptr) return false;
+    return fn(main_, Widen(reason).c_str()) != FALSE;
+}
+
+bool Win32Ui::ShutdownBlockReasonDestroy() {
+    blockShutdown_ = false;
+    const auto fn = ProcAddress<ShutdownBlockReasonDestroyFn>(::GetModuleHandleA("user32.dll"), "ShutdownBlockReasonDestroy");
+    if (fn == nullptr || main_ == nullptr) return false;
+    return fn(main_) != FALSE;
 }
 
 }  // namespace kestrel::win32
