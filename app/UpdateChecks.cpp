@@ -208,7 +208,9 @@ void TKestrelMain::NormalRoad(UpdateState& st) {
         WriteLog(Fmt("Image %d cannot be loaded: BIN_START %llu, BIN_SIZE %llu (%s)\n", iCurImage,
                      static_cast<unsigned long long>(pkg_.BIN_START(iCurImage)),
                      static_cast<unsigned long long>(pkg_.BIN_SIZE(iCurImage)),
-                     load == ImageLoadResult::TooLarge || tooLargeForAta ? "larger than the buffer" : "outside the image region"));
+                     load == ImageLoadResult::TooLarge || tooLargeForAta ? "larger than the buffer"
+                     : load == ImageLoadResult::NoSuchImage              ? "not one of the package's images"
+                                                                         : "outside the image region"));
         ReportText("The firmware image in this package is damaged or too large.", "Error", MB_ICONERROR_FLAG);
         st.iLevel = exitcode::kNoFirmware;
         CommonEnding(st);

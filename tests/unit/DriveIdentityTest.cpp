@@ -59,15 +59,15 @@ TEST_P(AtaIdentity, DefFieldRules) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AtaIdentity,
     ::testing::Values(
-        DefCase{"VendorDef", [](json&) {}, 0, ATACMD_OK, "S6R0100A", "] : DEFA(frmKestrel): S6R0100\n\n", true},
+        DefCase{"VendorDef", [](json&) {}, 0, ATACMD_OK, "S6R0100A", "] : DEFA(frmKestrel): S6R0100\r\n\r\n", true},
         // Style 20 sends no vendor command: the revision stands in.
-        DefCase{"Style20", [](json&) {}, 20, ATACMD_OK, "KS6R0100", "] : Ignore VU to get DEF0(frmKestrel): KS6R010\n\n", false},
+        DefCase{"Style20", [](json&) {}, 20, ATACMD_OK, "KS6R0100", "] : Ignore VU to get DEF0(frmKestrel): KS6R010\r\n\r\n", false},
         DefCase{"VendorCommandRefused", [](json& d) { d["vendor_commands"] = false; }, 0, ATACMD_OK, "KS6R0100",
-                "] : Cannot get DEF0(frmKestrel): KS6R010\n\n", true},
+                "] : Cannot get DEF0(frmKestrel): KS6R010\r\n\r\n", true},
         DefCase{"BlankDef", [](json& d) { d["def"] = ""; }, 0, ATACMD_OK, "KS6R0100",
-                "] : DEF[Idx] (frmKestrel) is Empty, copy FW \n\n[12/10/2026 9:30:00 AM] : DEF0(frmKestrel): KS6R010\n\n", true},
+                "] : DEF[Idx] (frmKestrel) is Empty, copy FW \r\n\r\n[12/10/2026 9:30:00 AM] : DEF0(frmKestrel): KS6R010\r\n\r\n", true},
         DefCase{"ControlCharactersOnly", [](json& d) { d["def"] = "\t  \r    "; }, 0, ATACMD_OK, "KS6R0100",
-                "] : DEF[Idx] (frmKestrel) is Empty, copy FW \n", true},
+                "] : DEF[Idx] (frmKestrel) is Empty, copy FW \r\n", true},
         DefCase{"IdentifyFails",
                 [](json& d) { d["faults"] = json::array({{{"command", "ECh"}, {"status", "51h"}, {"error", 4}}}); }, 0, ATACMD_FAIL,
                 std::string(8, '\0'), "Cmd:EC", false}),
@@ -82,7 +82,7 @@ TEST(AtaPpid, ReadFailureLeavesThePpidEmpty) {
     b.ClearLog();
     EXPECT_NE(b.main->get_log_rook_ppid(), ATACMD_OK);
     EXPECT_EQ(Id(b.main->m_CurIdentity.szPPID, 32), std::string(32, '\0'));
-    EXPECT_NE(b.Log().find("] : get_log_rook_ppid (ATA): unable to get PPID \n\n"), std::string::npos);
+    EXPECT_NE(b.Log().find("] : get_log_rook_ppid (ATA): unable to get PPID \r\n\r\n"), std::string::npos);
 }
 
 // The version comparison is textual, byte by byte, as the driver has always been judged.
@@ -93,15 +93,15 @@ TEST(IrstDriver, VersionComparedAsText) {
         int32_t result;
         const char* line;
     } cases[] = {
-        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "15.9.8.1050", 1, "] : iRST Driver >= 14.8.0.0 \n\n"},
-        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "14.8.0.0", 1, "] : iRST Driver >= 14.8.0.0 \n\n"},
-        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "9.6.0.1014", 1, "] : iRST Driver >= 14.8.0.0 \n\n"},
-        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "14.10.0.0", 0, "] : iRST Driver < 14.8.0.0 \n\n"},
+        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "15.9.8.1050", 1, "] : iRST Driver >= 14.8.0.0 \r\n\r\n"},
+        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "14.8.0.0", 1, "] : iRST Driver >= 14.8.0.0 \r\n\r\n"},
+        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "9.6.0.1014", 1, "] : iRST Driver >= 14.8.0.0 \r\n\r\n"},
+        {"Intel(R) Chipset SATA/PCIe RST Premium Controller", "14.10.0.0", 0, "] : iRST Driver < 14.8.0.0 \r\n\r\n"},
         {"Intel Desktop/Workstation/Server Express Chipset SATA RAID Controller", "13.2.4.1000", 0,
-         "] : iRST Driver : Intel Desktop/Workstation/Server Express Chipset SATA RAID Controller 13.2.4.1000\n\n"},
+         "] : iRST Driver : Intel Desktop/Workstation/Server Express Chipset SATA RAID Controller 13.2.4.1000\r\n\r\n"},
         // Neither description rule: treated as below, with what the walk read last.
         {"Intel(R) Desktop/Workstation/Server Express Chipset SATA RAID Controller", "13.2.4.1000", 0,
-         "] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\n\n"},
+         "] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\r\n\r\n"},
     };
     for (const auto& c : cases) {
         json m = MachineFile("rst15-nvme.json");
@@ -134,10 +134,10 @@ TEST(SlotLists, RstSlotLogOfTwoSlots) {
     EXPECT_EQ(b.main->cboCommitAction.ItemIndex(), 3);
     EXPECT_EQ(b.main->m_CurIdentity.bSlotCount, 2);
     const std::string log = b.Log();
-    EXPECT_NE(log.find("] : Firmware Revision for Slot1 : KN9R0100 \n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] : Firmware Revision for Slot1 : KN9R0100 \r\n"), std::string::npos) << log;
     for (int s = 2; s <= 7; ++s)
-        EXPECT_NE(log.find("] : Firmware Revision for Slot" + std::to_string(s) + " : NULL \n"), std::string::npos) << s;
-    EXPECT_NE(log.find("] :                 Active Slot : 1\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("] : Firmware Revision for Slot" + std::to_string(s) + " : NULL \r\n"), std::string::npos) << s;
+    EXPECT_NE(log.find("] :                 Active Slot : 1\r\n"), std::string::npos) << log;
 }
 
 // A slot log that cannot be read empties the lists: no slot of another drive stays on offer.

@@ -100,16 +100,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The SATA disk on AHCI is added; the NVMe disk without a drive answers no slot query.
         ScanCase{"default.json", 1, {kSata0},
-                 {"] : \n\n============== (ATA/NVMe) SCANNING COUNT(2) 12/10/2026 9:30:00 AM ==============\n\n",
-                  "] : SCAN: 0\n\n", "] : ScsiAddress(PortNo-Path-Target-Lun) : 1-0-0-0\n\n",
-                  "] : Parent InstanceId: PCI\\VEN_8086&DEV_A352&SUBSYS_86941043&REV_10\\3&11583659&0&B8 / Service: storahci \n "
+                 {"] : \r\n\r\n============== (ATA/NVMe) SCANNING COUNT(2) 12/10/2026 9:30:00 AM ==============\r\n\r\n",
+                  "] : SCAN: 0\r\n\r\n", "] : ScsiAddress(PortNo-Path-Target-Lun) : 1-0-0-0\r\n\r\n",
+                  "] : Parent InstanceId: PCI\\VEN_8086&DEV_A352&SUBSYS_86941043&REV_10\\3&11583659&0&B8 / Service: storahci \r\n "
                   "bIsNvme=0, bIsNVMe_InBoxDriver=0, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=0, BusNo=0 (BusNumber_API: "
-                  "Bus Number 0, Target Id 0, LUN 0), bIsSataIrst=0\n\n",
-                  "] : IDENTIFY(frmKestrel): KESTREL KS600 512GB                      KS6R0100, KS6A26130000123     \n\n",
-                  "] : PPID: [CN0KS6A2613000012300A01         ]\n\n",
-                  "] : [0-A] KESTREL KS600 512GB                      KS6R0100 | S6R0100\n\n",
-                  "] : [1][SCSI:1] KESTREL KN900 1TB KN9R0200 \n\n", "] : SelectPort OK >>>1. bIsNvmeInboxDriver=1, bIsNvmeIrstDriver=0 \n\n",
-                  "] : ATA_DEV_CNT: 1 / 2 \n\n", "] : ============== END SCANNING 12/10/2026 9:30:01 AM ==============\n\n\n"},
+                  "Bus Number 0, Target Id 0, LUN 0), bIsSataIrst=0\r\n\r\n",
+                  "] : IDENTIFY(frmKestrel): KESTREL KS600 512GB                      KS6R0100, KS6A26130000123     \r\n\r\n",
+                  "] : PPID: [CN0KS6A2613000012300A01         ]\r\n\r\n",
+                  "] : [0-A] KESTREL KS600 512GB                      KS6R0100 | S6R0100\r\n\r\n",
+                  "] : [1][SCSI:1] KESTREL KN900 1TB KN9R0200 \r\n\r\n", "] : SelectPort OK >>>1. bIsNvmeInboxDriver=1, bIsNvmeIrstDriver=0 \r\n\r\n",
+                  "] : ATA_DEV_CNT: 1 / 2 \r\n\r\n", "] : ============== END SCANNING 12/10/2026 9:30:01 AM ==============\r\n\r\n\r\n"},
                  1.5, 0, 11},
         // Three failed identify requests, three 500 ms waits, added on the fourth.
         ScanCase{"identify-fourth-try.json", 1, {kSata0}, {"] : [0-A] KESTREL KS600 512GB"}, 3.0, 0, 11, 0, nullptr, {}, 4},
@@ -122,55 +122,55 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"rst-sata.json", 1,
                  {"ata order=0 scsi=0-0-0-0 bus=8 flags=0000 sys=1 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130000123 | "
                   "S6R0100A | CN0KS6A2613000012300A01 | KESTREL KS600 512GB"},
-                 {"Service: iaStorV \n bIsNvme=0", "bIsSataIrst=1\n"}, 1.5, 1, 11},
+                 {"Service: iaStorV \r\n bIsNvme=0", "bIsSataIrst=1\r\n"}, 1.5, 1, 11},
         // An NVMe disk on a vendor driver is classified NVMe and never added; the SATA disk after it
         // takes element 0 with nothing of the NVMe disk left in it.
         ScanCase{"nvme-third-party.json", 1,
                  {"ata order=1 scsi=1-0-0-0 bus=11 flags=0000 sys=1 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130000123 | "
                   "S6R0100A | CN0KS6A2613000012300A01 | KESTREL KS600 512GB"},
-                 {"Service: acmenvme \n bIsNvme=1, bIsNVMe_InBoxDriver=0, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=0",
-                  "INBOX : before SelectPort ScanSSDDrive_i: 0 cnt:0", "ATA_DEV_CNT: 1 / 2 \n"},
+                 {"Service: acmenvme \r\n bIsNvme=1, bIsNVMe_InBoxDriver=0, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=0",
+                  "INBOX : before SelectPort ScanSSDDrive_i: 0 cnt:0", "ATA_DEV_CNT: 1 / 2 \r\n"},
                  0.0, 0, 11},
         // 17 disks: the table holds 16, and the log says drives were left out.
         ScanCase{"disks-17.json", 16, Seventeen(),
-                 {"] : SCAN: 17 disks counted, the drive table holds 16: drives left out\n\n", "ATA_DEV_CNT: 16 / 16 \n"}, 0.0, 0, 11},
+                 {"] : SCAN: 17 disks counted, the drive table holds 16: drives left out\r\n\r\n", "ATA_DEV_CNT: 16 / 16 \r\n"}, 0.0, 0, 11},
         // An NVMe drive on the inbox driver: friendly name, descriptor serial, the active slot's revision.
         ScanCase{"nvme-inbox.json", 2,
                  {kSata0, "nvme-inbox order=1 scsi=1-0-0-0 bus=17 flags=1100 sys=0 existed=1 | KESTREL KN900 1TB | KN9R0200 | "
                           "1F2A_5012_0000_0457. | KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
-                 {"] : get_log_rook_ppid_nvme (MS inbox driver): CN0KN9A2613000045700A01          \n\n",
-                  "] : INBOX : before SelectPort ScanSSDDrive_i: 1 cnt:1 iErrorLevel:11  \n\n",
-                  "] : Current firmware : KN9R0200\n", "] : cboFwSlot[0]: Default\n", "] : cboFwSlot[1]: 1. KN9R0100\n",
-                  "] : cboFwSlot[2]: 2. KN9R0200\n", "] : cboFwSlot[3]: 3. NA\n", "] : PPID: [CN0KN9A2613000045700A01         ]\n",
-                  "] : Refresh  : [1] KESTREL KN900 1TB KN9R0200 \n\n", "] : Refresh : [1] KESTREL KN900 1TB KN9R0200 \n\n",
-                  "] : ATA_DEV_CNT: 2 / 2 \n\n"},
+                 {"] : get_log_rook_ppid_nvme (MS inbox driver): CN0KN9A2613000045700A01          \r\n\r\n",
+                  "] : INBOX : before SelectPort ScanSSDDrive_i: 1 cnt:1 iErrorLevel:11  \r\n\r\n",
+                  "] : Current firmware : KN9R0200\r\n", "] : cboFwSlot[0]: Default\r\n", "] : cboFwSlot[1]: 1. KN9R0100\r\n",
+                  "] : cboFwSlot[2]: 2. KN9R0200\r\n", "] : cboFwSlot[3]: 3. NA\r\n", "] : PPID: [CN0KN9A2613000045700A01         ]\r\n",
+                  "] : Refresh  : [1] KESTREL KN900 1TB KN9R0200 \r\n\r\n", "] : Refresh : [1] KESTREL KN900 1TB KN9R0200 \r\n\r\n",
+                  "] : ATA_DEV_CNT: 2 / 2 \r\n\r\n"},
                  0.0, 0, 11},
         // Intel RST 15.9: the pass-through identify, the PPID from Identify Controller, the slot log.
         ScanCase{"rst15-nvme.json", 1,
                  {"nvme-rst order=0 scsi=2-1-0-0 bus=8 flags=1011 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | KN9A26130000457 | "
                   "KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
-                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 15.9.8.1050\n\n", "] : iRST Driver >= 14.8.0.0 \n\n",
-                  "] : IRST : before SelectPort ScanSSDDrive_i: 0  iErrorLevel:11 cnt:0\n\n",
-                  "] :              Firmware Slot Count : 3\n", "] : Firmware Revision for Slot1 : KN9R0100 \n",
-                  "] : Firmware Revision for Slot3 : NULL \n", "] : Firmware Revision for Slot7 : NULL \n",
-                  "] : IRST OK  : [0] KESTREL KN900 1TB                        KN9R0200 \n\n",
-                  "] : SelectPort OK >>> 0. bIsNvmeInboxDriver=0, bIsNvmeIrstDriver=1, bIsNvmeIrstDriver_below_14_8=1 \n\n",
-                  "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 15.9.8.1050\r\n\r\n", "] : iRST Driver >= 14.8.0.0 \r\n\r\n",
+                  "] : IRST : before SelectPort ScanSSDDrive_i: 0  iErrorLevel:11 cnt:0\r\n\r\n",
+                  "] :              Firmware Slot Count : 3\r\n", "] : Firmware Revision for Slot1 : KN9R0100 \r\n",
+                  "] : Firmware Revision for Slot3 : NULL \r\n", "] : Firmware Revision for Slot7 : NULL \r\n",
+                  "] : IRST OK  : [0] KESTREL KN900 1TB                        KN9R0200 \r\n\r\n",
+                  "] : SelectPort OK >>> 0. bIsNvmeInboxDriver=0, bIsNvmeIrstDriver=1, bIsNvmeIrstDriver_below_14_8=1 \r\n\r\n",
+                  "] : ATA_DEV_CNT: 1 / 1 \r\n\r\n"},
                  0.0, 0, 11},
         // Intel RST 13.2 knows no pass-through: four refused identify requests, then the inbox
         // driver's slot query on the controller port.
         ScanCase{"rst13-nvme.json", 1,
                  {"nvme-rst-old order=0 scsi=2-1-0-0 bus=8 flags=1101 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | "
                   "1F2A_5012_0000_0457. | KN9R0200 |  | KESTREL KN900 1TB"},
-                 {"] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\n\n", "bIsNVMe_InBoxDriver=1, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=1",
-                  "] : Refresh  : [0] KESTREL KN900 1TB KN9R0200 \n\n", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 {"] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\r\n\r\n", "bIsNVMe_InBoxDriver=1, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=1",
+                  "] : Refresh  : [0] KESTREL KN900 1TB KN9R0200 \r\n\r\n", "] : ATA_DEV_CNT: 1 / 1 \r\n\r\n"},
                  2.0, 0, 11},
         // Intel RST older than 14.8 whose pass-through identify answers: added once, by the RST fill.
         ScanCase{"rst15-nvme.json", 1,
                  {"nvme-rst-old order=0 scsi=2-1-0-0 bus=8 flags=1101 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | KN9A26130000457 | "
                   "KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
-                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 14.5.0.1081\n\n", "] : iRST Driver < 14.8.0.0 \n\n",
-                  "] : IRST OK  : [0] KESTREL KN900 1TB", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 14.5.0.1081\r\n\r\n", "] : iRST Driver < 14.8.0.0 \r\n\r\n",
+                  "] : IRST OK  : [0] KESTREL KN900 1TB", "] : ATA_DEV_CNT: 1 / 1 \r\n\r\n"},
                  0.0, 0, 11, 0, kRstDriver14_5},
         // Every CSMI controller: a SATA and an STP phy are added, the SSP phy and the empty one are not.
         ScanCase{"csmi-raid.json", 2,
@@ -178,42 +178,42 @@ INSTANTIATE_TEST_SUITE_P(
                   "KESTREL KS600 512GB",
                   "ata order=3 scsi=3-1-1-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
                   "KESTREL KS600 1TB csmi=1/1/1b2a10000c50050"},
-                 {"] : ============== (CSMI) SCANNING 12/10/2026 9:30:00 AM =============\n\n",
-                  "] : ----------------\nScanning csmi3,0 \n----------------\n", "] : max_number_of_phys=32, phy_info.bNumberOfPhys=4\n\n",
-                  "] : csmi3,1 : phy_no: 1, csmi_port: 1, scsi_index: 1, SAS_ADDR: 122337161277407312\n\n",
-                  "] : I :[SCSI3|01B2A10000C50050] KESTREL KS600 1TB                        KS6R0100\n\n",
-                  "] : csmi3,2 : no sata device on port\n", "] : csmi3,3 : no device (attach)\n", "] : CSMI_DEV_CNT: 2\n\n"},
+                 {"] : ============== (CSMI) SCANNING 12/10/2026 9:30:00 AM =============\r\n\r\n",
+                  "] : ----------------\r\nScanning csmi3,0 \r\n----------------\r\n", "] : max_number_of_phys=32, phy_info.bNumberOfPhys=4\r\n\r\n",
+                  "] : csmi3,1 : phy_no: 1, csmi_port: 1, scsi_index: 1, SAS_ADDR: 122337161277407312\r\n\r\n",
+                  "] : I :[SCSI3|01B2A10000C50050] KESTREL KS600 1TB                        KS6R0100\r\n\r\n",
+                  "] : csmi3,2 : no sata device on port\r\n", "] : csmi3,3 : no device (attach)\r\n", "] : CSMI_DEV_CNT: 2\r\n\r\n"},
                  0.0, 0, 11, 1},
         // The preset CSMI address of a deployment run.
         ScanCase{"csmi-raid.json", 1,
                  {"ata order=0 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
                   "KESTREL KS600 1TB"},
-                 {"] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 01B2A10000C50050\n\n",
-                  "] : IDENTIFY: KESTREL KS600 1TB                        KS6R0100\n\n"},
+                 {"] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 01B2A10000C50050\r\n\r\n",
+                  "] : IDENTIFY: KESTREL KS600 1TB                        KS6R0100\r\n\r\n"},
                  0.0, 0, 11, 1, nullptr, Preset(3, 1, 1, 0x01B2A10000C50050ull)},
         // Three failures at the preset address, then the alternate one from the SAS address's bits.
         ScanCase{"csmi-raid.json", 1,
                  {"ata order=0 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
                   "KESTREL KS600 1TB"},
-                 {"] : SCSI_PORT:3, INDEX:5, PORT:0, SAS_ADDR: 0000000001010000\n\n",
-                  "] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 0000000000000000\n\n"},
+                 {"] : SCSI_PORT:3, INDEX:5, PORT:0, SAS_ADDR: 0000000001010000\r\n\r\n",
+                  "] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 0000000000000000\r\n\r\n"},
                  0.0, 0, 11, 1, nullptr, Preset(3, 5, 0, 0x0000000001010000ull), 4},
         // Seven failed attempts: nothing, and no half-filled element 0.
-        ScanCase{"csmi-raid.json", 0, {}, {"] : SCSI_PORT:3, INDEX:5, PORT:5, SAS_ADDR: 0000000000000000\n\n"}, 0.0, 0, 11, 1, nullptr,
+        ScanCase{"csmi-raid.json", 0, {}, {"] : SCSI_PORT:3, INDEX:5, PORT:5, SAS_ADDR: 0000000000000000\r\n\r\n"}, 0.0, 0, 11, 1, nullptr,
                  Preset(3, 5, 0, 0x0000000005050000ull), 7},
         // A device path from the command line opens one disk: it is listed once, with that disk's
         // record and system-drive flag, not once for every disk of the list.
         ScanCase{"disks-17.json", 1,
                  {"ata order=3 scsi=0-0-3-0 bus=11 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130001003 | S6R0100A | "
                   "CN0KS6A261300001003A01 | KESTREL KS600 512GB"},
-                 {"] : ATA : SCAN 0 is not the disk of DEV_PATH \\\\.\\PhysicalDrive3, skipped\n\n", "] : ATA_DEV_CNT: 1 / 16 \n\n"},
+                 {"] : ATA : SCAN 0 is not the disk of DEV_PATH \\\\.\\PhysicalDrive3, skipped\r\n\r\n", "] : ATA_DEV_CNT: 1 / 16 \r\n\r\n"},
                  0.0, 0, 11, 0, nullptr, [](TKestrelMain& m) { m.DEV_PATH = "\\\\.\\PhysicalDrive3"; }, 1},
         ScanCase{"default.json", 1, {kSata0}, {}, 1.5, 0, 11, 0, nullptr, [](TKestrelMain& m) { m.DEV_PATH = "\\\\.\\PhysicalDrive0"; }},
         // No CSMI controller on the default machine.
-        ScanCase{"default.json", 0, {}, {"] : CSMI_DEV_CNT: 0\n\n"}, 0.0, 0, 11, 1},
+        ScanCase{"default.json", 0, {}, {"] : CSMI_DEV_CNT: 0\r\n\r\n"}, 0.0, 0, 11, 1},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
         // filled before it stays, no closing lines.
-        ScanCase{"pass-through-fault.json", -1, {kSata0}, {"] : Exception !ScanSSDDrive_i: 2   \n\n"}, 1.5, 0, 3}),
+        ScanCase{"pass-through-fault.json", -1, {kSata0}, {"] : Exception !ScanSSDDrive_i: 2   \r\n\r\n"}, 1.5, 0, 3}),
     [](const ::testing::TestParamInfo<ScanCase>& i) {
         std::string n = i.param.machine;
         n = n.substr(0, n.find('.')) + "_" + std::to_string(i.index);
@@ -258,10 +258,10 @@ TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
         int32_t scanType, gScanType, gCount;
         const char* line;
     } cases[] = {
-        {"default.json", "", 0, 0, 1, "] : gScanType: 0, CNT: 1\n\n"},
-        {"csmi-raid.json", "", 0, 1, 2, "] : gScanType: 1, CNT: 2\n\n"},
+        {"default.json", "", 0, 0, 1, "] : gScanType: 0, CNT: 1\r\n\r\n"},
+        {"csmi-raid.json", "", 0, 1, 2, "] : gScanType: 1, CNT: 2\r\n\r\n"},
         // A device path given on the command line: one scan of the disk list, no fallback.
-        {"csmi-raid.json", "\\\\.\\PhysicalDrive1", 0, 0, 0, "] : gScanType: 0, CNT: 0\n\n"},
+        {"csmi-raid.json", "\\\\.\\PhysicalDrive1", 0, 0, 0, "] : gScanType: 0, CNT: 0\r\n\r\n"},
     };
     for (const auto& c : cases) {
         ScanBench b(std::string(c.machine));
@@ -271,7 +271,7 @@ TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
         EXPECT_EQ(b.main->gScanType, c.gScanType) << c.machine;
         EXPECT_EQ(b.main->gCount, c.gCount) << c.machine;
         const std::string log = b.Log();
-        EXPECT_NE(log.find("] : Scan Device ...\n"), std::string::npos);
+        EXPECT_NE(log.find("] : Scan Device ...\r\n"), std::string::npos);
         EXPECT_NE(log.find(c.line), std::string::npos) << log;
     }
 }
@@ -353,7 +353,7 @@ TEST(DriveScanLimits, SeventeenCsmiPhys) {
     EXPECT_EQ(b.main->m_DevInfo[15].ScsiIndex, 15);
     EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[15], szSerial), "KS6A261300003015");
     const std::string log = b.Log();
-    EXPECT_NE(log.find("] : csmi3,16 : left out, the drive table holds 16 drives\n\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] : csmi3,16 : left out, the drive table holds 16 drives\r\n\r\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("KS6A261300003016"), std::string::npos) << "the 17th drive is not even identified";
 }
 

@@ -77,7 +77,7 @@ TEST_F(FlashThread, JobsWithoutADeviceOrWithAnUnknownNumberLeaveThePreset) {
         EXPECT_TRUE(main->bThreadDone);
         EXPECT_TRUE(Downloads().empty());
         // The completion arrived on the GUI thread, which logged it.
-        EXPECT_NE(Log().find("] : ThreadDone ok \n"), std::string::npos) << Log();
+        EXPECT_NE(Log().find("] : ThreadDone ok \r\n"), std::string::npos) << Log();
     }
 }
 
@@ -86,9 +86,9 @@ TEST_F(FlashThread, AtaDownloadSucceedsAtTheFirstAttempt) {
     EXPECT_EQ(main->RunFlashThread(Download()), 0);
     EXPECT_EQ(model->Revision(), "KS2.00A");
     const std::string log = Log();
-    EXPECT_NE(log.find("] :  Start UpdateFW , max_sector=1, bIsNvme=0, bIsNvmeIrstDriver=0, fwslot=0, commit action=0\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("] : End of Download FW image \n\n"), std::string::npos);
-    EXPECT_NE(log.find("] : End of UpdateFW , max_sector=1 , iRet=0h\n\n"), std::string::npos);
+    EXPECT_NE(log.find("] :  Start UpdateFW , max_sector=1, bIsNvme=0, bIsNvmeIrstDriver=0, fwslot=0, commit action=0\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] : End of Download FW image \r\n\r\n"), std::string::npos);
+    EXPECT_NE(log.find("] : End of UpdateFW , max_sector=1 , iRet=0h\r\n\r\n"), std::string::npos);
     EXPECT_EQ(log.find("retry"), std::string::npos);
     // The worker's lines come before the GUI thread's completion line.
     EXPECT_LT(log.find("End of UpdateFW"), log.find("ThreadDone ok"));
@@ -118,7 +118,7 @@ TEST_F(FlashThread, AtaDownloadThatAlwaysFailsMakesThirteenAttempts) {
     EXPECT_EQ(retries, (std::vector<std::string>{"1:1", "2:64", "3:64", "4:64", "5:64", "6:64", "7:64", "8:8", "9:7", "10:4",
                                                  "11:1", "12:64", "13:8"}));
     EXPECT_EQ(log.find("End of Download FW image"), std::string::npos);
-    EXPECT_NE(log.find("] : End of UpdateFW , max_sector=8 , iRet=FEh\n\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] : End of UpdateFW , max_sector=8 , iRet=FEh\r\n\r\n"), std::string::npos) << log;
 }
 
 TEST_F(FlashThread, AtaDownloadRecoversOnALaterAttempt) {
@@ -126,7 +126,7 @@ TEST_F(FlashThread, AtaDownloadRecoversOnALaterAttempt) {
     EXPECT_EQ(main->RunFlashThread(Download()), 0);
     EXPECT_EQ(model->Revision(), "KS2.00A");
     const std::string log = Log();
-    EXPECT_NE(log.find("retry2 : max_sector=64 \n"), std::string::npos);
+    EXPECT_NE(log.find("retry2 : max_sector=64 \r\n"), std::string::npos);
     EXPECT_NE(log.find("End of UpdateFW , max_sector=64 , iRet=0h"), std::string::npos) << log;
 }
 
@@ -352,9 +352,9 @@ TEST_F(FlashThreadNvme, OneAttemptAndASecondAfterAFailure) {
             if (r.rfind("activate", 0) == 0) ++activations;
         EXPECT_EQ(activations, 1);
         const std::string log = DebugLog(*machine);
-        EXPECT_TRUE(InOrder(log, {Fmt(" Start UpdateFW , max_sector=1, bIsNvme=1, bIsNvmeIrstDriver=%d, fwslot=3, commit action=1\n", c.rst ? 1 : 0),
-                                  "End of Download FW image \n\n",
-                                  Fmt("End of UpdateFW , max_sector=1 , iRet=%Xh\n\n", static_cast<unsigned>(c.expected)),
+        EXPECT_TRUE(InOrder(log, {Fmt(" Start UpdateFW , max_sector=1, bIsNvme=1, bIsNvmeIrstDriver=%d, fwslot=3, commit action=1\r\n", c.rst ? 1 : 0),
+                                  "End of Download FW image \r\n\r\n",
+                                  Fmt("End of UpdateFW , max_sector=1 , iRet=%Xh\r\n\r\n", static_cast<unsigned>(c.expected)),
                                   "ThreadDone ok"}))
             << log;
         if (c.expected == 0) {
@@ -365,7 +365,7 @@ TEST_F(FlashThreadNvme, OneAttemptAndASecondAfterAFailure) {
             EXPECT_EQ(nvme->Revision(), "KN9R0200");
             EXPECT_GE(took, 1'000'000'000);
             EXPECT_LT(took, 1'100'000'000);
-            EXPECT_EQ(Count(log, "] : retry count = 1, iRet=254 (delay 1 sec) \n\n"), 1u);
+            EXPECT_EQ(Count(log, "] : retry count = 1, iRet=254 (delay 1 sec) \r\n\r\n"), 1u);
         }
     }
 }

@@ -155,8 +155,8 @@ TEST_F(Selection, EveryRouteOpensItsDrive) {
             EXPECT_EQ(w->pAtaDevice->iCurIndex, 1);
         }
         if (c.nvme) {
-            EXPECT_NE(Log().find("cboDrivesChange: 3-3\n"), std::string::npos);
-            EXPECT_NE(Log().find("cboDrivesChange: 3-4, m_DevInfo[idx].order=1\n"), std::string::npos);
+            EXPECT_NE(Log().find("cboDrivesChange: 3-3\r\n"), std::string::npos);
+            EXPECT_NE(Log().find("cboDrivesChange: 3-4, m_DevInfo[idx].order=1\r\n"), std::string::npos);
         }
         if (c.scanType == 1) {
             // Outside deployment runs the drive's own phy, port and address, which the run context
@@ -225,7 +225,7 @@ TEST_F(Selection, UpdateLineFollowsEligibility) {
             EXPECT_EQ(C("lblUpdateMsg").text, LocalText("This drive is not allowed to be updated.", c.language == 1));
             EXPECT_EQ(C("lblUpdateMsg").color, 0x000080u);
             EXPECT_EQ(w->iCurImage, 0);
-            EXPECT_NE(log.find("ENABLED: 0, KESTREL SATA SSD 512GB KS1.00A\n"), std::string::npos) << log;
+            EXPECT_NE(log.find("ENABLED: 0, KESTREL SATA SSD 512GB KS1.00A\r\n"), std::string::npos) << log;
             EXPECT_EQ(log.find("cboDrivesChange: 7"), std::string::npos);
         }
     }

@@ -100,7 +100,7 @@ void RunCases(const std::vector<Case>& cases) {
         for (const auto& s : c.has) EXPECT_NE(r.log.find(s), std::string::npos) << "missing: " << s;
         for (const auto& s : c.lacks) EXPECT_EQ(r.log.find(s), std::string::npos) << "unexpected: " << s;
         EXPECT_TRUE(r.quit);
-        EXPECT_NE(r.log.find(Fmt("Exit iErrorLevel: %d\n", c.code)), std::string::npos);
+        EXPECT_NE(r.log.find(Fmt("Exit iErrorLevel: %d\r\n", c.code)), std::string::npos);
         ExpectGuardReleased(r);
         if (c.guardHolds >= 0) {
             EXPECT_EQ(static_cast<int>(r.m->ui().ShutdownBlockCalls().size()), 2 * c.guardHolds);
@@ -122,11 +122,11 @@ TEST(UpdateWorkflow, SataUpdateThenLatestFirmware) {
     EXPECT_EQ(StateRevision(state.path(), kSataSerial), "KS6R0200");
     EXPECT_EQ(StateRevision(state.path(), kSataSerial, "def"), "S6R0200A");
     for (const char* line : {"<Flash Timer> Flash done. Waiting FW reboot and rescan device - Elapsed time : ",
-                             "] : SCAN DEVICES\n", "] : SN0: KS6A26130000123      | KS6A26130000123     \n", "] : FW_CMP_1:(0) KS6R0200 | KS6R0200 \n",
-                             "] : FW_CMP_2:(0) S6R0200A | S6R0200A \n", "] : ATACMD_RET: 0x0 ", "] : Flash finished \n",
-                             "] : Exit iErrorLevel: 0\n"})
+                             "] : SCAN DEVICES\r\n", "] : SN0: KS6A26130000123      | KS6A26130000123     \r\n", "] : FW_CMP_1:(0) KS6R0200 | KS6R0200 \r\n",
+                             "] : FW_CMP_2:(0) S6R0200A | S6R0200A \r\n", "] : ATACMD_RET: 0x0 ", "] : Flash finished \r\n",
+                             "] : Exit iErrorLevel: 0\r\n"})
         EXPECT_NE(r.log.find(line), std::string::npos) << line;
-    EXPECT_EQ(Occurrences(r.log, "] : SCAN DEVICES\n"), 1u) << "found on the first pass";
+    EXPECT_EQ(Occurrences(r.log, "] : SCAN DEVICES\r\n"), 1u) << "found on the first pass";
     EXPECT_EQ(r.w->iFlashStage, 5);
     EXPECT_TRUE(r.m->ui().Boxes().empty());
     ExpectGuardReleased(r);
@@ -134,7 +134,7 @@ TEST(UpdateWorkflow, SataUpdateThenLatestFirmware) {
 
     r = RunUpdate(block, machine, state.path(), {"/S"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.log.find("] : bUseFWExt=true,This drive is the latest firmware\n"), std::string::npos);
+    EXPECT_NE(r.log.find("] : bUseFWExt=true,This drive is the latest firmware\r\n"), std::string::npos);
     EXPECT_EQ(r.log.find("Flash FW START"), std::string::npos);
     EXPECT_EQ(r.w->cbMsg.Text(), "This drive is the latest firmware.");
     EXPECT_TRUE(r.m->ui().ShutdownBlockCalls().empty()) << "nothing was sent";
@@ -145,8 +145,8 @@ TEST(UpdateWorkflow, SataRoads) {
     RunCases({
         {"every download command fails with an error status", SataMachine(fault({{"command", "92h"}, {"features", 3}, {"status", "51h"}})),
          Digits(), {"/S"}, 1, "",
-         {"] : retry2 : max_sector=64 \n", "] : retry8 : max_sector=8 \n", "] : retry12 : max_sector=64 \n",
-          "] : End of UpdateFW , max_sector=8 , iRet=1h\n", "] : ERROR: ATACMD_ERR, STATUS_REGISTER:0x51\n",
+         {"] : retry2 : max_sector=64 \r\n", "] : retry8 : max_sector=8 \r\n", "] : retry12 : max_sector=64 \r\n",
+          "] : End of UpdateFW , max_sector=8 , iRet=1h\r\n", "] : ERROR: ATACMD_ERR, STATUS_REGISTER:0x51\r\n",
           "KESTREL KS600 512GB KS6R0100 Flash Fail ! ERROR: ATACMD_ERR, STATUS_REGISTER:0x51"},
          {"Flash finished"}, 1},
         {"download times out", SataMachine(fault({{"command", "92h"}, {"features", 3}, {"win_error", 1460}})), Digits(), {"/S"}, 1, "",
@@ -157,35 +157,35 @@ TEST(UpdateWorkflow, SataRoads) {
          "", {"iRet=FFh", "ERROR: ATACMD_SYS_NOT_SUPPORT"}, {}},
         {"download reported failed, the drive installed it: the rescan confirms",
          SataMachine({{"restart_ms", 500}, {"faults", json::array({{{"command", "92h"}, {"features", 7}, {"status", "51h"}, {"executed", true}}})}}),
-         Digits(), {"/S"}, 0, "KS6R0200", {"] : ATACMD_RET: 0x1 ", "] : FW_CMP_2:(0) S6R0200A | S6R0200A \n", "] : Flash finished \n"},
+         Digits(), {"/S"}, 0, "KS6R0200", {"] : ATACMD_RET: 0x1 ", "] : FW_CMP_2:(0) S6R0200A | S6R0200A \r\n", "] : Flash finished \r\n"},
          {"Flash Fail"}},
         {"drive does not come back", SataMachine({{"restart_ms", 600000}}, kNotSystem), Digits(), {"/S"}, 1, "KS6R0200",
-         {"FW reboot, retry rescan device 1", "FW reboot, retry rescan device 2", "] : SCAN BUS\n",
-          "] : ERROR: DEVICE NOT FOUND AFTER FW REBOOT\n"},
+         {"FW reboot, retry rescan device 1", "FW reboot, retry rescan device 2", "] : SCAN BUS\r\n",
+          "] : ERROR: DEVICE NOT FOUND AFTER FW REBOOT\r\n"},
          {"Flash finished"}},
         {"system drive does not come back: no bus rescan, still three passes", SataMachine({{"restart_ms", 600000}}), Digits(), {"/S"}, 1,
          "KS6R0200", {"FW reboot, retry rescan device 1", "ERROR: DEVICE NOT FOUND AFTER FW REBOOT"},
          {"retry rescan device 2", "SCAN BUS"}},
-        {"erase-all run", SataMachine(json::object()), Digits(), {"/S", "/ERASE"}, 0, "", {"] : EraseAll START\n", "<Flash Timer> End of EraseAll"},
+        {"erase-all run", SataMachine(json::object()), Digits(), {"/S", "/ERASE"}, 0, "", {"] : EraseAll START\r\n", "<Flash Timer> End of EraseAll"},
          {"Flash FW START", "compare fw version"}, 1},
         {"erase-all fails", SataMachine({{"new_erase", false}, {"vendor_commands", false}}), Digits(), {"/S", "/ERASE"}, 1, "",
          {"] : ERASE_ERROR:0x"}, {"Flash FW START"}},
         {"before- and after-preformat", SataMachine({{"restart_ms", 1000}, {"erase_ms", 2000}}, kNotSystem), Digits({{22, '1'}, {23, '1'}}),
-         {"/S"}, 0, "KS6R0200", {"] : B_Preformat START\n", "<Flash Timer> Preformat start", "<Flash Timer> End of Preformat"}, {}, 3},
+         {"/S"}, 0, "KS6R0200", {"] : B_Preformat START\r\n", "<Flash Timer> Preformat start", "<Flash Timer> End of Preformat"}, {}, 3},
         {"before-preformat fails", SataMachine({{"new_erase", false}, {"vendor_commands", false}}, kNotSystem), Digits({{23, '1'}}),
          {"/S"}, 1, "", {"] : BPF_ERROR:0x"}, {"Flash FW START"}},
         {"preformat on the boot drive", SataMachine(json::object()), Digits({{22, '1'}}), {"/S"}, 3, "",
-         {"] : Because this tool contains erase function and the SSD you selected is primary boot drive.\nKestrel recommends"},
+         {"] : Because this tool contains erase function and the SSD you selected is primary boot drive.\r\nKestrel recommends"},
          {"Flash FW START"}, 0},
         {"password-locked drive: no restart wait, the image waits for the next power cycle", SataMachine({{"security", 2}}), Digits(),
-         {"/S"}, 0, "", {"] : HDD password locked (Identify word128 bit1 =1)\n", "] : ReBoot:0, AHCI:0, Preformat:0\n"},
+         {"/S"}, 0, "", {"] : HDD password locked (Identify word128 bit1 =1)\r\n", "] : ReBoot:0, AHCI:0, Preformat:0\r\n"},
          {"Waiting FW reboot"}},
         {"fatal-error drive", SataMachine({{"def", "KV315011"}}), Digits(), {"/S"}, 1, "",
-         {"] : Fatal error is found, please return this drive to the vendor !\n"}, {"Flash FW START"}, 0},
+         {"] : Fatal error is found, please return this drive to the vendor !\r\n"}, {"Flash FW START"}, 0},
         {"an equal revision is flashed again without bNFlashAuto", SataMachine({{"def", "S6R0200A"}, {"restart_ms", 1000}}),
-         OptionDigits({{2, '1'}, {4, '1'}, {27, '1'}}), {"/S"}, 0, "KS6R0200", {"] : Flash FW START\n"}, {"latest firmware"}},
+         OptionDigits({{2, '1'}, {4, '1'}, {27, '1'}}), {"/S"}, 0, "KS6R0200", {"] : Flash FW START\r\n"}, {"latest firmware"}},
         {"a newer drive is up to date without bFOld", SataMachine({{"def", "S6R0300A"}}), OptionDigits({{2, '1'}, {4, '1'}, {27, '1'}}),
-         {"/S"}, 0, "", {"] : bUseFWExt=true,This drive is the latest firmware\n"}, {"Flash FW START"}, 0},
+         {"/S"}, 0, "", {"] : bUseFWExt=true,This drive is the latest firmware\r\n"}, {"Flash FW START"}, 0},
     });
 }
 
@@ -238,7 +238,7 @@ TEST(UpdateWorkflow, RstRequiredOnOldWindows) {
                                       d.bIsNvmeIrstDriver = 0;
                                   });
     EXPECT_EQ(r.code, 7);
-    EXPECT_NE(r.log.find(Fmt("] : Intel iRST driver v14.8 and above is required for Windows7/8 (ERR:%Xh) \n", r.w->iOsVersionCode)),
+    EXPECT_NE(r.log.find(Fmt("] : Intel iRST driver v14.8 and above is required for Windows7/8 (ERR:%Xh) \r\n", r.w->iOsVersionCode)),
               std::string::npos);
     EXPECT_LE(r.w->iOsVersionCode, 0x10000000u);
     EXPECT_EQ(r.log.find("Flash FW START"), std::string::npos);
@@ -254,8 +254,8 @@ TEST(UpdateWorkflow, DeploymentRunEndsThroughTheProgressTimer) {
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(r.quit);
     EXPECT_EQ(StateRevision(state.path(), kSataSerial), "KS6R0200");
-    EXPECT_NE(r.log.find("] : Updater ok. iErrorLevel: 0\n"), std::string::npos);
-    EXPECT_NE(r.log.find("] : Flash finished \n"), std::string::npos);
+    EXPECT_NE(r.log.find("] : Updater ok. iErrorLevel: 0\r\n"), std::string::npos);
+    EXPECT_NE(r.log.find("] : Flash finished \r\n"), std::string::npos);
     EXPECT_EQ(r.w->ProgressBar1.Position(), 100);
     EXPECT_EQ(r.w->iFlashStage, 5);
     EXPECT_EQ(r.w->Label8.Caption().rfind("5 | ", 0), 0u) << r.w->Label8.Caption();
@@ -291,12 +291,12 @@ TEST(UpdateWorkflow, AutomaticRunOverTwoDrives) {
     EXPECT_TRUE(r.quit);
     EXPECT_EQ(StateRevision(state.path(), kSataSerial), "KS6R0200");
     EXPECT_EQ(StateRevision(state.path(), "KS6A26130000456"), "KS6R0200");
-    EXPECT_NE(r.log.find("] : INDEX: 0, NEXT: 1\n"), std::string::npos);
-    EXPECT_NE(r.log.find("] : INDEX: 1, NEXT: 0\n"), std::string::npos);
-    EXPECT_EQ(Occurrences(r.log, "] : Flash FW START\n"), 2u);
-    EXPECT_EQ(Occurrences(r.log, "] : Flash finished \n"), 1u);
+    EXPECT_NE(r.log.find("] : INDEX: 0, NEXT: 1\r\n"), std::string::npos);
+    EXPECT_NE(r.log.find("] : INDEX: 1, NEXT: 0\r\n"), std::string::npos);
+    EXPECT_EQ(Occurrences(r.log, "] : Flash FW START\r\n"), 2u);
+    EXPECT_EQ(Occurrences(r.log, "] : Flash finished \r\n"), 1u);
     EXPECT_EQ(Occurrences(r.log, "Waiting FW reboot"), 1u) << "only the last drive waits for its restart";
-    EXPECT_EQ(Occurrences(r.log, "] : Exit iErrorLevel: 0\n"), 2u);
+    EXPECT_EQ(Occurrences(r.log, "] : Exit iErrorLevel: 0\r\n"), 2u);
 }
 
 // Not a test: the process CPU time over the wall time of one update on the real clock, which waits
@@ -340,12 +340,12 @@ TEST(UpdateWorkflow, NvmeRoutes) {
         std::vector<std::string> has;
     } cases[] = {
         {"RST, activation needs a reset", with(rst, {{"activate_return_code", 32}}), 0, "KN9R0200", "KN9R0300",
-         {"Firmware activate succeeded. PLEASE REBOOT COMPUTER \n", "] : Flash finished \n"}},
+         {"Firmware activate succeeded. PLEASE REBOOT COMPUTER \r\n", "] : Flash finished \r\n"}},
         {"RST, image rejected", with(rst, {{"activate_return_code", 7}}), 1, "", "",
          {"Flash Fail ! ERROR: ATACMD_FAIL, ERROR_CODE: 0x"}},
-        {"inbox driver", inbox, 0, "KN9R0300", "", {"] : Flash finished \n"}},
+        {"inbox driver", inbox, 0, "KN9R0300", "", {"] : Flash finished \r\n"}},
         {"inbox driver, activation needs a reset", with(inbox, {{"activate_return_code", 32}}), 0, "KN9R0200", "KN9R0300",
-         {"Firmware activate succeeded. PLEASE REBOOT COMPUTER \n"}},
+         {"Firmware activate succeeded. PLEASE REBOOT COMPUTER \r\n"}},
     };
     PackSpec spec;
     spec.digits = OptionDigits({{4, '1'}, {27, '1'}});
@@ -360,8 +360,8 @@ TEST(UpdateWorkflow, NvmeRoutes) {
         EXPECT_EQ(StateRevision(state.path(), "KN9A26130000457"), c.revision);
         EXPECT_EQ(StateRevision(state.path(), "KN9A26130000457", "pending"), c.pending);
         // Slot 1 holds an older revision, slot 2 the running one, slot 3 nothing: the empty slot.
-        EXPECT_NE(r.log.find("] : result: rev.na slot3\n"), std::string::npos);
-        EXPECT_NE(r.log.find("] :  tMFThdParam.iNvmeFwSlot: 3\n"), std::string::npos);
+        EXPECT_NE(r.log.find("] : result: rev.na slot3\r\n"), std::string::npos);
+        EXPECT_NE(r.log.find("] :  tMFThdParam.iNvmeFwSlot: 3\r\n"), std::string::npos);
         EXPECT_EQ(r.log.find("Waiting FW reboot"), std::string::npos);
         for (const auto& h : c.has) EXPECT_NE(r.log.find(h), std::string::npos) << h;
         ExpectGuardReleased(r);
