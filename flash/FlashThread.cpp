@@ -88,10 +88,10 @@ void MFlashThread::DownloadJob() {
     int32_t result = ATACMD_FAIL;
     int32_t maxSector = param_.max_sector;
     // The file counts as open when its first line could be written; the later lines follow it.
-    logOpen_ = p_.files->AppendToFile(
-        sLogFile, Fmt("[%s] :  Start UpdateFW , max_sector=%d, bIsNvme=%d, bIsNvmeIrstDriver=%d, fwslot=%d, commit action=%d\n",
-                      LogTimeStamp(*p_.clock).c_str(), maxSector, param_.bIsNvme, param_.bIsNvmeIrstDriver,
-                      param_.iNvmeFwSlot, param_.iCommitAction));
+    logOpen_ = AppendLogLine(*p_.files, *p_.clock, sLogFile,
+                             Fmt(" Start UpdateFW , max_sector=%d, bIsNvme=%d, bIsNvmeIrstDriver=%d, fwslot=%d, commit action=%d\n",
+                                 maxSector, param_.bIsNvme, param_.bIsNvmeIrstDriver, param_.iNvmeFwSlot, param_.iCommitAction),
+                             false);
     TAtaDevice& dev = *param_.pDevice;
     if (param_.bIsNvme) {
         const int ret = NvmeDownload(dev);

@@ -12,8 +12,8 @@ std::string LogTimeStamp(IClock& clock) {
     return stamp;
 }
 
-void AppendLogLine(IFiles& files, IClock& clock, const std::string& logFile, std::string_view text, bool addNewline) {
-    if (logFile.empty()) return;
+bool AppendLogLine(IFiles& files, IClock& clock, const std::string& logFile, std::string_view text, bool addNewline) {
+    if (logFile.empty()) return false;
     std::string line;
     line.reserve(text.size() + 40);
     line += '[';
@@ -26,7 +26,7 @@ void AppendLogLine(IFiles& files, IClock& clock, const std::string& logFile, std
         line += c;
     }
     if (addNewline) line += "\r\n";
-    files.AppendToFile(logFile, line);
+    return files.AppendToFile(logFile, line);
 }
 
 std::string DebugLogPath(IFiles& files) {

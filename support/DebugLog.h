@@ -15,8 +15,8 @@ std::string LogTimeStamp(IClock& clock);
 
 // "[<time stamp>] : <text>" plus, when addNewline, a line end. The text is written as it stands,
 // except that every LF in it is written CR LF (as every line end of the log is). A file that cannot
-// be opened drops the line.
-void AppendLogLine(IFiles& files, IClock& clock, const std::string& logFile, std::string_view text, bool addNewline);
+// be opened drops the line. True when the line was written.
+bool AppendLogLine(IFiles& files, IClock& clock, const std::string& logFile, std::string_view text, bool addNewline);
 
 // The temporary directory followed by the log's name, as every writer builds it for itself.
 std::string DebugLogPath(IFiles& files);
