@@ -8,6 +8,11 @@
 #include "support/ResultRecords.h"
 
 namespace kestrel {
+namespace {
+
+constexpr uint32_t kErrorAccessDenied = 5;
+
+}  // namespace
 
 TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::vector<std::string> args)
     : p_(platform),
@@ -135,6 +140,18 @@ void TKestrelMain::StartUp() {
         EndRun(exitcode::kFailure);
         return;
     }
+    pAtaDevice->iVisualStyle = iVisualStyle;
+
+    uint32_t lastError = pAtaDevice->dwLastError;
+    if (osInfo_.bIsNT && !osInfo_.IsAdministrator()) lastError = kErrorAccessDenied;
+    if (lastError == kErrorAccessDenied) {
+        WriteLog("bNAdmin !");
+        if (ShowStartupBoxes())
+            p_.ui->MessageBox(Text("Access denied ! You must have administrator privilege to flash SSD."), Text("Error ..."),
+                              MB_OK_FLAG | MB_ICONERROR_FLAG);
+        EndRun(exitcode::kFailure);
+        return;
+    }
 }
 
 void TKestrelMain::FormDestroy() {
@@ -166,10 +183,15 @@ void TKestrelMain::ArchiveLogStep() {
 }
 
 bool TKestrelMain::CreateDeviceObject() {
-    // The device object arrives with the device layer; until then no drive can be reached.
-    return false;
+    try {
+        pAtaDevice = std::make_unique<TAtaDevice>(p_);
+    } catch (const std::exception&) {
+        pAtaDevice.reset();
+        return false;
+    }
+    return true;
 }
 
-void TKestrelMain::DestroyDeviceObject() {}
+void TKestrelMain::DestroyDeviceObject() { pAtaDevice.reset(); }
 
 }  // namespace kestrel

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/RunContext.h"
+#include "device/AtaDevice.h"
 #include "discovery/DriveTable.h"
 #include "package/PackageView.h"
 #include "platform/Platform.h"
@@ -62,6 +63,10 @@ public:
     HiTimer& timer() { return timer_; }
     OSInfo& osInfo() { return osInfo_; }
     std::vector<uint8_t>& imageBuffer() { return imageBuffer_; }
+
+    // The one device object: null until the start-up creates it; the workflow replaces it around
+    // its rescan.
+    std::unique_ptr<TAtaDevice> pAtaDevice;
 
 private:
     bool ShowStartupBoxes() const { return !(bSilent && !bUnattended); }

@@ -90,6 +90,10 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
         sc.wow64 = Get<bool>(win, "wow64", false, "windows");
     sc.process64 = Get<bool>(win, "process_64bit", true, "windows");
     sc.administrator = Get<bool>(win, "administrator", true, "windows");
+    sc.throwIn = Get<std::vector<std::string>>(win, "throw_in", {}, "windows");
+    for (const std::string& call : sc.throwIn)
+        if (call != "GetVersionExA" && call != "VerifyVersionInfoA" && call != "IsAdministratorMember")
+            Bad("windows.throw_in", "unknown call '" + call + "'");
     sc.shutdownPrivilege = Get<bool>(win, "shutdown_privilege", true, "windows");
     sc.privilegeLastError = Get<uint32_t>(win, "privilege_last_error", 0, "windows");
     sc.exitWindowsAccepted = Get<bool>(win, "exit_windows_accepted", true, "windows");
