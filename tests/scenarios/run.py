@@ -10,7 +10,9 @@ values, files, drive revisions, events and output.
     tests/scenarios/run.py [--build DIR] [--keep] [--verbose] [NAME ...]
 """
 import argparse
+import concurrent.futures
 import copy
+import hashlib
 import json
 import os
 import shutil
@@ -119,6 +121,10 @@ class Runner:
         self.keep = keep
         self.verbose = verbose
         self.default_machine = json.load(open(os.path.join(ROOT, "sim", "machines", "default.json")))
+        # Packed programs by what went into them: scenarios that share a package pack it once.
+        self.cache = tempfile.mkdtemp(prefix="kestrel-scenario-packages-")
+        self.cache_lock = {}
+        self.lock = __import__("threading").Lock()
 
     def sh(self, args, what):
         r = subprocess.run(args, capture_output=True, text=True)
@@ -145,6 +151,17 @@ class Runner:
             images.update(json.load(open(os.path.join(HERE, "packages", sc["package_base"] + ".json"))).get("sim_images", {}))
         images.update(sc.get("sim_images", {}))
         manifest.pop("sim_images", None)
+        key = hashlib.sha256(json.dumps([manifest, images, sc.get("block_bytes")], sort_keys=True).encode()).hexdigest()[:16]
+        with self.lock:
+            key_lock = self.cache_lock.setdefault(key, __import__("threading").Lock())
+        with key_lock:
+            exe = os.path.join(self.cache, key, "Update-sim")
+            if not os.path.exists(exe):
+                os.makedirs(os.path.dirname(exe), exist_ok=True)
+                self.pack_package(sc, manifest, images, os.path.dirname(exe), exe)
+        return machine, mpath, exe
+
+    def pack_package(self, sc, manifest, images, work, exe):
         for name, spec in images.items():
             args = [self.pack, "sim-image", "--out", os.path.join(work, name), "--revision", spec["revision"]]
             for m in spec["models"]:
@@ -156,7 +173,6 @@ class Runner:
             self.sh(args, f"sim-image {name}")
         man = os.path.join(work, "manifest.json")
         json.dump(manifest, open(man, "w"), indent=1)
-        exe = os.path.join(work, "Update-sim")
         self.sh([self.pack, "build", "--template", self.template, "--manifest", man, "--out", exe], "kestrel-pack build")
         if "block_bytes" in sc:
             # Bytes that no manifest can produce (a damaged package), at offsets inside the block.
@@ -167,7 +183,6 @@ class Runner:
                 for off, text in sc["block_bytes"].items():
                     f.seek(at + int(off, 16))
                     f.write(text.encode("latin-1"))
-        return machine, mpath, exe
 
     def check(self, n, run, res, state, machine):
         exp = run.get("expect", {})
@@ -290,15 +305,24 @@ def main():
     a = ap.parse_args()
     names = a.names or sorted(f[:-5] for f in os.listdir(os.path.join(HERE, "cases")) if f.endswith(".json"))
     runner = Runner(a.build, a.keep, a.verbose)
-    failed = 0
     width = max(len(n) for n in names)
-    for name in names:
+
+    def one(name):
         try:
             road, codes = runner.run(name)
-            print(f"ok    {name:<{width}}  {road}  exit {', '.join(map(str, codes))}")
-        except (Failed, subprocess.TimeoutExpired, OSError, ValueError, KeyError) as e:
-            failed += 1
-            print(f"FAIL  {name:<{width}}  {e}")
+            return True, f"ok    {name:<{width}}  {road}  exit {', '.join(map(str, codes))}"
+        except (Failed, subprocess.TimeoutExpired, subprocess.CalledProcessError, OSError, ValueError, KeyError) as e:
+            return False, f"FAIL  {name:<{width}}  {e}"
+
+    jobs = int(os.environ.get("KESTREL_JOBS", "2"))
+    try:
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+            results = list(pool.map(one, names))
+    finally:
+        shutil.rmtree(runner.cache, ignore_errors=True)
+    for _, line in results:
+        print(line)
+    failed = sum(1 for ok, _ in results if not ok)
     print(f"{len(names) - failed} of {len(names)} scenarios passed")
     return 1 if failed else 0
 
