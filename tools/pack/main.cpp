@@ -78,7 +78,7 @@ int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, size_
     return 0;
 }
 
-int Build(const std::string& templ, const std::string& manifestPath, const std::string& outPath, bool force) {
+int Build(const std::string& templ, const std::string& manifestPath, const std::string& outPath, bool force, bool stripSignature) {
     std::vector<std::string> errors;
     const auto manifest = pack::LoadManifest(manifestPath, errors);
     if (!manifest) {
@@ -87,6 +87,17 @@ int Build(const std::string& templ, const std::string& manifestPath, const std::
     }
     std::vector<uint8_t> file;
     if (!ReadAll(templ, file)) return Fail("cannot read template '" + templ + "'");
+    // Filling the block changes the signed bytes: the signature would no longer verify, and Windows
+    // would show the package as tampered with. Sign the packed file instead.
+    if (const auto sig = pack::FindSignature(file)) {
+        if (!stripSignature)
+            return Fail("'" + templ + "' carries an Authenticode signature, which packing would break; "
+                        "pack an unsigned template (or give --strip-signature) and sign the packed file");
+        std::string why;
+        if (!pack::StripSignature(file, *sig, why)) return Fail("cannot strip the signature of '" + templ + "': " + why);
+        std::fprintf(stderr, "kestrel-pack: '%s': Authenticode signature removed; sign '%s' after packing\n", templ.c_str(),
+                     outPath.c_str());
+    }
     size_t at = 0;
     if (int rc = LocateBlock(file, templ, at)) return rc;
     const std::span<uint8_t> block(file.data() + at, pkg::kBlockSize);
@@ -132,6 +143,8 @@ int main(int argc, char** argv) {
     build->add_option("--manifest", manifest, "the manifest (JSON)")->required()->check(CLI::ExistingFile);
     build->add_option("--out", out, "the packed executable to write")->required();
     build->add_flag("--force", force, "pack a file that is already packed");
+    bool stripSignature = false;
+    build->add_flag("--strip-signature", stripSignature, "remove the template's Authenticode signature (sign the packed file)");
 
     std::string exe;
     bool asJson = false;
@@ -156,7 +169,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
-    if (*build) return Build(templ, manifest, out, force);
+    if (*build) return Build(templ, manifest, out, force, stripSignature);
     if (*show) return Show(exe, asJson);
     return SimImage(spec, imageOut);
 }
