@@ -17,6 +17,8 @@
 
 namespace kestrel {
 
+class TAtaDevice;
+
 constexpr const char* kInstanceMutexName = "ROOK_SCCM_TOOL_MUTEX";
 constexpr uint32_t kBroadcastQueryDeny = 0x424D5144;
 constexpr uint32_t kPbtApmQuerySuspendFailed = 2;
@@ -48,6 +50,12 @@ public:
     // Package options, caption, log file, gModelName; false when the options cannot be read (the
     // run then ends with 255).
     bool InitPackageOptions();
+
+    // The boot-time road of the Update handler (app/BootTimeRoad.cpp): the image of the drive at
+    // m_DevInfo[drive] is in the image buffer, deciphered, iBinSize its padded length; newFw and
+    // fwExt are the target revisions the window shows. Writes FW.bin and the boot-time flasher,
+    // registers it, asks for the reboot and ends the run (with 1 when the installation failed).
+    void BootTimeRoad(TAtaDevice& device, size_t drive, const std::string& newFw, const std::string& fwExt);
 
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;

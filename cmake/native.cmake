@@ -18,12 +18,19 @@ target_compile_definitions(kestrel_simplatform PRIVATE KESTREL_FILE_VERSION="${P
 
 add_executable(kestrel-sim app/entry/SimMain.cpp $<TARGET_OBJECTS:kestrel_block>)
 target_link_libraries(kestrel-sim PRIVATE kestrel_simplatform kestrel_warnings)
+# The same program as a large-slot template.
+add_executable(kestrel-sim-largeslots app/entry/SimMain.cpp $<TARGET_OBJECTS:kestrel_block_large>)
+target_link_libraries(kestrel-sim-largeslots PRIVATE kestrel_simplatform kestrel_warnings)
 
 enable_testing()
 file(GLOB KESTREL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(kestrel_tests ${KESTREL_TEST_SOURCES} $<TARGET_OBJECTS:kestrel_block>)
 target_include_directories(kestrel_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(kestrel_tests PRIVATE kestrel_simplatform GTest::gtest GTest::gtest_main OpenSSL::Crypto kestrel_warnings)
-target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
+target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures"
+  KESTREL_LARGE_SLOT_TEMPLATE="$<TARGET_FILE:kestrel-sim-largeslots>"
+  KESTREL_LARGE_PROGRAM_SLOT_SIZE=${KESTREL_LARGE_PROGRAM_SLOT_SIZE})
+# The boot-time tests pack the large-slot template file itself.
+add_dependencies(kestrel_tests kestrel-sim-largeslots)
 include(GoogleTest)
 gtest_discover_tests(kestrel_tests DISCOVERY_TIMEOUT 60)

@@ -3,7 +3,7 @@ file(GLOB KESTREL_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/w
 add_library(kestrel_win32 STATIC ${KESTREL_WIN32_SOURCES})
 target_include_directories(kestrel_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(kestrel_win32 PUBLIC kestrel_core PRIVATE kestrel_warnings)
-target_link_libraries(kestrel_win32 PUBLIC advapi32 user32 kernel32 ole32 oleaut32 wbemuuid version comctl32 gdi32)
+target_link_libraries(kestrel_win32 PUBLIC advapi32 user32 kernel32 ole32 oleaut32 wbemuuid version comctl32 gdi32 shell32)
 
 # Version resource and manifest.
 set(KESTREL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
@@ -16,6 +16,9 @@ set_source_files_properties(${CMAKE_BINARY_DIR}/generated/kestrel.rc PROPERTIES
 add_executable(kestrel WIN32 app/entry/Win32Main.cpp ${CMAKE_BINARY_DIR}/generated/kestrel.rc $<TARGET_OBJECTS:kestrel_block>)
 target_link_libraries(kestrel PRIVATE kestrel_win32 kestrel_warnings)
 set_target_properties(kestrel PROPERTIES OUTPUT_NAME kestrel)
+# The same program as a large-slot template, for packages that carry real boot-time programs.
+add_executable(kestrel-largeslots WIN32 app/entry/Win32Main.cpp ${CMAKE_BINARY_DIR}/generated/kestrel.rc $<TARGET_OBJECTS:kestrel_block_large>)
+target_link_libraries(kestrel-largeslots PRIVATE kestrel_win32 kestrel_warnings)
 
 # Our structure layouts against the SDK's own definitions: compiles (or fails) for each target.
 file(GLOB KESTREL_SDK_CHECKS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/wire/sdkcheck/*.cpp)
@@ -36,4 +39,13 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND KESTREL_WIN32_TEST_SOURCES AND EXISTS ${KESTR
   add_executable(kestrel_win32_tests ${KESTREL_WIN32_TEST_SOURCES} ${CMAKE_BINARY_DIR}/generated/kestrel.rc)
   target_link_libraries(kestrel_win32_tests PRIVATE kestrel_win32 GTest::gtest GTest::gtest_main kestrel_warnings)
   target_compile_definitions(kestrel_win32_tests PRIVATE KESTREL_PROJECT_VERSION="${PROJECT_VERSION}")
+endif()
+
+# The boot-time Wine check's programs (tests/checks/boot-wine.sh): the road through the real
+# adapters, built as a large-slot template, and a stand-in copy program that leaves a witness file.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_executable(kestrel_boot_road tests/win32/road/BootRoadCheck.cpp $<TARGET_OBJECTS:kestrel_block_large>)
+  target_link_libraries(kestrel_boot_road PRIVATE kestrel_win32 kestrel_warnings)
+  add_executable(kestrel_copy_witness tests/win32/road/CopyWitness.cpp)
+  target_link_libraries(kestrel_copy_witness PRIVATE kestrel_warnings)
 endif()

@@ -14,6 +14,9 @@ constexpr size_t kRecordsPerImage = 8;      // constraint records j = 0..7 of ea
 constexpr size_t kImageRegionSize = 31457280;  // 30 MiB
 constexpr size_t kImageBufferSize = 2097152;   // the main window's 2 MiB image buffer
 constexpr size_t kProgramSlots = 14;
+// The program slots' size in the exact layout. A template built with room for real boot-time
+// programs has larger slots; everything after them moves by the difference.
+constexpr size_t kDefaultProgramSlotSize = 32;
 constexpr char kImageDigits[] = "123456789ABCDEF";
 
 #pragma pack(push, 1)
@@ -25,7 +28,8 @@ struct FLSH_RECORD {
 };
 static_assert(sizeof(FLSH_RECORD) == 76);
 
-struct FW_PACKAGE {
+template <size_t SlotSize>
+struct FW_PACKAGE_T {
     char banner[21];
     char sVersion[13];
     char phone[15];
@@ -45,12 +49,14 @@ struct FW_PACKAGE {
     char bootCode[4096];
     uint8_t imageRegion[kImageRegionSize];
     char aesBuf[256];
-    char programSlots[kProgramSlots][32];
+    char programSlots[kProgramSlots][SlotSize];
     char programSizes[348];
 };
 #pragma pack(pop)
+using FW_PACKAGE = FW_PACKAGE_T<kDefaultProgramSlotSize>;
 
 namespace pkg {
+constexpr size_t kDefaultProgramSlotSize = kestrel::kDefaultProgramSlotSize;
 constexpr size_t kBlockSize = 31472950;
 constexpr size_t kBanner = 0x0000;
 constexpr size_t kVersion = 0x0015;
@@ -95,6 +101,17 @@ constexpr const char* kProgramSizeKeys[kProgramSlots] = {
 constexpr size_t kProgramSizeValue[kProgramSlots] = {
     0x1E03BE6, 0x1E03BFD, 0x1E03C16, 0x1E03C2F, 0x1E03C49, 0x1E03C63, 0x1E03C7C,
     0x1E03C95, 0x1E03CAE, 0x1E03CC7, 0x1E03CE0, 0x1E03CF9, 0x1E03D12, 0x1E03D2B};
+constexpr size_t kProgramSizesLength = 348;
+
+// The same places for a block whose program slots are slotSize bytes each.
+constexpr size_t BlockSize(size_t slotSize) { return kBlockSize + kProgramSlots * (slotSize - kDefaultProgramSlotSize); }
+constexpr size_t ProgramSlotOffset(size_t n, size_t slotSize) { return kProgramSlotStart + slotSize * n; }
+constexpr size_t ProgramSizeStart(size_t slotSize) { return kProgramSlotStart + kProgramSlots * slotSize; }
+constexpr size_t ProgramSizeValue(size_t n, size_t slotSize) {
+    return kProgramSizeValue[n] + kProgramSlots * (slotSize - kDefaultProgramSlotSize);
+}
+static_assert(ProgramSizeStart(kDefaultProgramSlotSize) == kProgramSizeStart);
+static_assert(ProgramSizeStart(kDefaultProgramSlotSize) + kProgramSizesLength == kBlockSize);
 }  // namespace pkg
 
 static_assert(sizeof(FW_PACKAGE) == pkg::kBlockSize);
@@ -116,9 +133,13 @@ static_assert(offsetof(FW_PACKAGE, imageRegion) == pkg::kImageRegion);
 static_assert(offsetof(FW_PACKAGE, aesBuf) == pkg::kAesBuf);
 static_assert(offsetof(FW_PACKAGE, programSlots) == pkg::kProgramSlotStart);
 static_assert(offsetof(FW_PACKAGE, programSizes) == pkg::kProgramSizeStart);
+static_assert(sizeof(FW_PACKAGE_T<1048576>) == pkg::BlockSize(1048576));
+static_assert(offsetof(FW_PACKAGE_T<1048576>, programSizes) == pkg::ProgramSizeStart(1048576));
 
 // The program's own block, as the packaging step left it in the executable file. The bytes are
 // read through a compiler barrier, so the template's initial values are never folded into the code.
 std::span<const uint8_t> OwnPackageBlock();
+// The size of its program slots: the layout this program was built with.
+size_t OwnProgramSlotSize();
 
 }  // namespace kestrel

@@ -70,15 +70,15 @@ std::span<const uint8_t> PackageView::ImageRegion() const {
 }
 
 uint64_t PackageView::ProgramSize(size_t n) const {
-    return n < kProgramSlots ? Number(pkg::kProgramSizeValue[n]) : 0;
+    return n < kProgramSlots ? Number(pkg::ProgramSizeValue(n, slotSize_)) : 0;
 }
 
 std::span<const uint8_t> PackageView::Program(size_t n) const {
     if (n >= kProgramSlots) return {};
-    const size_t start = pkg::kProgramSlotStart + 32 * n;
+    const size_t start = pkg::ProgramSlotOffset(n, slotSize_);
     if (start >= b_.size()) return {};
     const uint64_t size = ProgramSize(n);
-    const size_t avail = b_.size() - start;
+    const size_t avail = std::min(b_.size() - start, slotSize_);
     return b_.subspan(start, static_cast<size_t>(std::min<uint64_t>(size, avail)));
 }
 

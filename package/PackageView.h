@@ -21,10 +21,13 @@ enum class ImageLoadResult {
 class PackageView {
 public:
     PackageView() = default;
-    explicit PackageView(std::span<const uint8_t> block) : b_(block) {}
+    // slotSize: the size of the block's program slots (the layout the block was built with).
+    explicit PackageView(std::span<const uint8_t> block, size_t slotSize = pkg::kDefaultProgramSlotSize)
+        : b_(block), slotSize_(slotSize < pkg::kDefaultProgramSlotSize ? pkg::kDefaultProgramSlotSize : slotSize) {}
 
     std::span<const uint8_t> Bytes() const { return b_; }
-    bool Complete() const { return b_.size() >= pkg::kBlockSize; }
+    size_t ProgramSlotSize() const { return slotSize_; }
+    bool Complete() const { return b_.size() >= pkg::BlockSize(slotSize_); }
 
     std::string Banner() const { return Text(pkg::kBanner, 21); }
     std::string sVersion() const { return Text(pkg::kVersion, 13); }
@@ -56,7 +59,8 @@ public:
     uint64_t BIN_SIZE(size_t k) const { return Number(pkg::kBinSize + pkg::kNumEntrySize * k + pkg::kNumValueOffset); }
 
     std::span<const uint8_t> ImageRegion() const;
-    // Program slot n from its first byte for as many bytes as its size entry gives, bounded by the block.
+    // Program slot n from its first byte for as many bytes as its size entry gives, bounded by the
+    // slot and the block: a size entry that claims more than its slot is not followed into the next.
     std::span<const uint8_t> Program(size_t n) const;
     uint64_t ProgramSize(size_t n) const;
 
@@ -73,6 +77,7 @@ public:
 
 private:
     std::span<const uint8_t> b_;
+    size_t slotSize_ = pkg::kDefaultProgramSlotSize;
 };
 
 // Blanks and control characters (0x00..0x20) off both ends; "!" and "~" stay.

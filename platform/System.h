@@ -30,6 +30,10 @@ public:
     // when the token cannot be opened; otherwise the GetLastError value after the adjustment.
     virtual bool EnableShutdownPrivilege(uint32_t& lastErrorAfterAdjust) = 0;
     virtual bool ExitWindowsEx(uint32_t flags, uint32_t reason) = 0;
+    // ShellExecuteA without an owner window: true when Windows started it (a result above 32). The
+    // caller never waits for what it starts. directory empty: none given.
+    virtual bool ShellExecuteA(const std::string& operation, const std::string& file, const std::string& parameters,
+                               const std::string& directory, int32_t showCommand) = 0;
     // The file version of the running program's VERSIONINFO resource, as "a.b.c.d".
     virtual std::optional<std::string> GetOwnFileVersion() = 0;
     // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) of a Windows error code, without a trailing newline.
@@ -41,5 +45,6 @@ constexpr int32_t SM_SERVERR2_INDEX = 89;
 constexpr uint32_t EWX_SHUTDOWN_FLAG = 1;
 constexpr uint32_t EWX_REBOOT_FLAG = 2;
 constexpr uint32_t EWX_FORCE_FLAG = 4;
+constexpr int32_t SW_HIDE_COMMAND = 0;
 
 }  // namespace kestrel

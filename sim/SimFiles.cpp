@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace kestrel::sim {
 
@@ -30,17 +31,26 @@ std::string SimFiles::Parent(const std::string& key) {
     return key.substr(0, p);
 }
 
-std::string SimFiles::Resolve(const std::string& path) const {
+std::string SimFiles::Resolve(const std::string& pathIn) const {
+    std::string path = pathIn;
     const bool rooted = !path.empty() && (path[0] == '\\' || path[0] == '/');
     const bool unc = path.size() > 1 && (path[1] == '\\' || path[1] == '/');
-    if (!rooted || unc || dirs_.current.size() < 2 || dirs_.current[1] != ':') return path;
-    return dirs_.current.substr(0, 2) + path;
+    if (rooted && !unc && dirs_.current.size() >= 2 && dirs_.current[1] == ':') path = dirs_.current.substr(0, 2) + path;
+    if (dirs_.wow64Process) {
+        const std::string system32 = Key(dirs_.windows + "\\System32");
+        const std::string k = Key(path);
+        if (k == system32 || k.rfind(system32 + "\\", 0) == 0)
+            path = NormaliseWindowsPath(dirs_.windows + "\\SysWOW64" + NormaliseWindowsPath(path).substr(system32.size()));
+    }
+    return path;
 }
 
 SimFiles::SimFiles(SimDirectories dirs, std::optional<std::filesystem::path> stateDir)
     : dirs_(std::move(dirs)), state_(std::move(stateDir)) {
     // The machine's standard directories and every folder above them exist.
-    for (const std::string& d : {dirs_.temp, dirs_.system, dirs_.windows, Parent(Key(dirs_.module)), dirs_.current}) {
+    std::vector<std::string> standard = {dirs_.temp, dirs_.system, dirs_.windows, Parent(Key(dirs_.module)), dirs_.current};
+    if (dirs_.windows64) standard.push_back(dirs_.windows + "\\SysWOW64");
+    for (const std::string& d : standard) {
         for (std::string k = Key(d); !k.empty(); k = Parent(k)) {
             dirsSet_.insert(k);
             if (k.size() <= 3) break;

@@ -17,6 +17,10 @@ struct SimDirectories {
     std::string windows = "C:\\Windows";
     std::string module = "C:\\Kestrel\\kestrel.exe";
     std::string current = "C:\\Kestrel";
+    // A 64-bit Windows has <windows>\SysWOW64; a 32-bit process on it (WOW64) has its file
+    // accesses under <windows>\System32 redirected there, as Windows does.
+    bool windows64 = false;
+    bool wow64Process = false;
 };
 
 class SimFiles : public IFiles {
@@ -48,7 +52,8 @@ private:
         std::string bytes;
     };
     static std::string Key(const std::string& path);
-    // A path rooted without a drive ("\\x") is on the current directory's drive, as on Windows.
+    // A path rooted without a drive ("\\x") is on the current directory's drive, as on Windows; a
+    // WOW64 process's System32 is SysWOW64.
     std::string Resolve(const std::string& path) const;
     static std::string Parent(const std::string& path);
     bool DirExists(const std::string& key) const;

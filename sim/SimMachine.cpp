@@ -128,11 +128,20 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     }
     clock_ = std::make_unique<SimClock>(opts_.virtualClock, start, shortDate, longTime, Get<bool>(win, "performance_counter", true, "windows"));
 
+    dirs.windows64 = sc.process64 || sc.wow64.value_or(false);
+    dirs.wow64Process = !sc.process64 && sc.wow64.value_or(false);
     files_ = std::make_unique<SimFiles>(dirs, opts_.stateDir);
     registry_ = std::make_unique<SimRegistry>(opts_.stateDir ? std::optional(*opts_.stateDir / "registry.json") : std::nullopt);
     if (win.contains("registry")) {
         // The description seeds keys that an earlier run has not already left in the state.
         if (!opts_.stateDir || !std::filesystem::exists(*opts_.stateDir / "registry.json")) registry_->Load(win["registry"]);
+    }
+    if (win.contains("registry_faults")) {
+        const json& faults = win["registry_faults"];
+        if (!faults.is_object()) Bad("windows.registry_faults", "must be an object");
+        for (const auto& [path, f] : faults.items())
+            registry_->SetFault(path, Get<uint32_t>(f, "open_error", 0, "windows.registry_faults"),
+                                Get<uint32_t>(f, "set_error", 0, "windows.registry_faults"));
     }
     system_ = std::make_unique<SimSystem>(sc);
     ui_ = std::make_unique<SimUi>(*clock_, opts_.answers, opts_.interactive, opts_.echo);
@@ -163,7 +172,7 @@ void SimMachine::SaveState() {
     const LocalTime t = clock_->GetLocalTime();
     const std::string buf = Fmt("%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
     std::ofstream(*opts_.stateDir / "clock.json") << json{{"now", buf}}.dump() << "\n";
-    if (!system_->ExitRequests().empty()) {
+    if (!system_->ExitRequests().empty() || !system_->ShellStarts().empty()) {
         json events = json::array();
         std::ifstream in(*opts_.stateDir / "events.json");
         if (in) {
@@ -171,6 +180,10 @@ void SimMachine::SaveState() {
             if (old.is_array()) events = old;
         }
         for (uint32_t flags : system_->ExitRequests()) events.push_back({{"ExitWindowsEx", flags}, {"at", buf}});
+        for (const ShellStart& st : system_->ShellStarts())
+            events.push_back({{"ShellExecute", {{"operation", st.operation}, {"file", st.file}, {"parameters", st.parameters},
+                                                 {"directory", st.directory}, {"show", st.showCommand}}},
+                              {"at", buf}});
         std::ofstream(*opts_.stateDir / "events.json") << events.dump(2) << "\n";
     }
 }

@@ -68,6 +68,15 @@ void SimRegistry::Load(const nlohmann::json& keys) {
                 const std::string s = v.get<std::string>();
                 rv.data.assign(s.begin(), s.end());
                 rv.data.push_back(0);
+            } else if (v.is_array()) {
+                // A list of strings is REG_MULTI_SZ: each string with its zero, and the closing zero.
+                rv.type = REG_MULTI_SZ_TYPE;
+                for (const auto& item : v) {
+                    const std::string s = item.get<std::string>();
+                    rv.data.insert(rv.data.end(), s.begin(), s.end());
+                    rv.data.push_back(0);
+                }
+                rv.data.push_back(0);
             } else if (v.is_number_integer()) {
                 rv.type = REG_DWORD_TYPE;
                 const uint32_t d = v.get<uint32_t>();
@@ -136,10 +145,18 @@ uint32_t SimRegistry::CreateKey(const std::string& path, uint32_t access, RegKey
     return 0;
 }
 
+void SimRegistry::SetFault(const std::string& path, uint32_t openError, uint32_t setError) {
+    faults_[Lower(StripRoot(path))] = {openError, setError};
+}
+
 uint32_t SimRegistry::OpenKey(const std::string& path, uint32_t access, RegKey& key) {
     requests_.emplace_back(path, access);
     const std::string lp = Lower(StripRoot(path));
     if (!keys_.count(lp)) return ERROR_FILE_NOT_FOUND_CODE;
+    // KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK, DELETE, WRITE_DAC, WRITE_OWNER.
+    constexpr uint32_t kWriteBits = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
+    if (const auto f = faults_.find(lp); f != faults_.end() && f->second.first != 0 && (access & kWriteBits) != 0)
+        return f->second.first;
     key = next_++;
     handles_[key] = lp;
     return 0;
@@ -160,6 +177,7 @@ uint32_t SimRegistry::SetValue(RegKey key, const std::string& name, const RegVal
     const auto h = handles_.find(key);
     if (h == handles_.end()) return ERROR_INVALID_HANDLE_CODE;
     if (value.type == 0) return ERROR_ACCESS_DENIED_CODE;
+    if (const auto f = faults_.find(h->second); f != faults_.end() && f->second.second != 0) return f->second.second;
     keys_[h->second].values[Lower(name)] = {name, value};
     Save();
     return 0;

@@ -17,8 +17,11 @@ class SimRegistry : public IRegistry {
 public:
     explicit SimRegistry(std::optional<std::filesystem::path> stateFile);
 
-    // Machine description: {"KEY\\PATH": {"Value": "text" | 123 | {"type": "REG_BINARY", "hex": "00ff"}}}
+    // Machine description: {"KEY\\PATH": {"Value": "text" | 123 | ["a", "b"] | {"type": "REG_BINARY", "hex": "00ff"}}}
     void Load(const nlohmann::json& keys);
+    // A key that refuses: opens asking for write access fail with openError, value sets with
+    // setError (0: no fault), as a guarded key answers.
+    void SetFault(const std::string& path, uint32_t openError, uint32_t setError);
 
     uint32_t CreateKey(const std::string& path, uint32_t access, RegKey& key) override;
     uint32_t OpenKey(const std::string& path, uint32_t access, RegKey& key) override;
@@ -49,6 +52,7 @@ private:
     std::map<RegKey, std::string> handles_;
     RegKey next_ = 0x80000100;
     std::vector<std::pair<std::string, uint32_t>> requests_;
+    std::map<std::string, std::pair<uint32_t, uint32_t>> faults_;
 };
 
 }  // namespace kestrel::sim

@@ -129,6 +129,12 @@ bool SimSystem::ExitWindowsEx(uint32_t flags, uint32_t /*reason*/) {
     return cfg_.exitWindowsAccepted;
 }
 
+bool SimSystem::ShellExecuteA(const std::string& operation, const std::string& file, const std::string& parameters,
+                              const std::string& directory, int32_t showCommand) {
+    shellStarts_.push_back({operation, file, parameters, directory, showCommand});
+    return true;
+}
+
 std::string SimSystem::ErrorMessageText(uint32_t code) {
     const auto it = cfg_.errorTexts.find(code);
     if (it != cfg_.errorTexts.end()) return it->second;

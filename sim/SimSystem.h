@@ -18,6 +18,12 @@ struct SimVersion {
     uint8_t productType = 1;
 };
 
+// A program start through the shell, as the program asked for it.
+struct ShellStart {
+    std::string operation, file, parameters, directory;
+    int32_t showCommand = 0;
+};
+
 struct SimSystemConfig {
     // What GetVersionExA and VerifyVersionInfoA see.
     SimVersion reported;
@@ -56,6 +62,8 @@ public:
     }
     bool EnableShutdownPrivilege(uint32_t& lastErrorAfterAdjust) override;
     bool ExitWindowsEx(uint32_t flags, uint32_t reason) override;
+    bool ShellExecuteA(const std::string& operation, const std::string& file, const std::string& parameters,
+                       const std::string& directory, int32_t showCommand) override;
     std::optional<std::string> GetOwnFileVersion() override { return cfg_.fileVersion; }
     std::string ErrorMessageText(uint32_t code) override;
     uint32_t GetLastError() override { return lastError_; }
@@ -63,12 +71,15 @@ public:
     SimSystemConfig& config() { return cfg_; }
     // ExitWindowsEx calls, recorded: the sim never performs them.
     const std::vector<uint32_t>& ExitRequests() const { return exits_; }
+    // Shell starts, recorded: the sim never runs anything.
+    const std::vector<ShellStart>& ShellStarts() const { return shellStarts_; }
     int VerifyCalls() const { return verifyCalls_; }
 
 private:
     void MaybeThrow(const char* call) const;
     SimSystemConfig cfg_;
     std::vector<uint32_t> exits_;
+    std::vector<ShellStart> shellStarts_;
     uint32_t lastError_ = 0;
     int verifyCalls_ = 0;
 };

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         return 255;
     }
     std::vector<std::string> args(argv + 1, argv + argc);
-    const int code = kestrel::RunKestrel(machine->platform(), kestrel::PackageView(kestrel::OwnPackageBlock()), std::move(args));
+    const int code = kestrel::RunKestrel(machine->platform(), kestrel::PackageView(kestrel::OwnPackageBlock(), kestrel::OwnProgramSlotSize()), std::move(args));
     machine->SaveState();
     return code;
 }

@@ -12,5 +12,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     std::vector<std::string> args;
     for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i] != nullptr ? __argv[i] : "");
     kestrel::win32::Win32Platform platform(instance);
-    return kestrel::RunKestrel(platform.Get(), kestrel::PackageView(kestrel::OwnPackageBlock()), std::move(args));
+    return kestrel::RunKestrel(platform.Get(), kestrel::PackageView(kestrel::OwnPackageBlock(), kestrel::OwnProgramSlotSize()), std::move(args));
 }

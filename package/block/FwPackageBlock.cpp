@@ -2,6 +2,12 @@
 // zero number fields. A packaging step finds it in the executable file by its markers and fills it.
 #include "package/FwPackage.h"
 
+// The build chooses the program slots' size; the exact layout has 32-byte slots.
+#ifndef KESTREL_PROGRAM_SLOT_SIZE
+#define KESTREL_PROGRAM_SLOT_SIZE 32
+#endif
+static_assert(KESTREL_PROGRAM_SLOT_SIZE >= kestrel::pkg::kDefaultProgramSlotSize, "a slot holds at least its marker");
+
 namespace kestrel {
 namespace {
 
@@ -12,7 +18,7 @@ namespace {
 
 // Not const: the packaging step rewrites these bytes in the file, and nothing may assume the
 // values below at run time.
-FW_PACKAGE gPackage = {
+FW_PACKAGE_T<KESTREL_PROGRAM_SLOT_SIZE> gPackage = {
     "[Programmed by ----]",
     "v0.0.0.0",
     "",
@@ -57,5 +63,7 @@ std::span<const uint8_t> OwnPackageBlock() {
     asm volatile("" : "+r"(p));
     return {p, sizeof gPackage};
 }
+
+size_t OwnProgramSlotSize() { return KESTREL_PROGRAM_SLOT_SIZE; }
 
 }  // namespace kestrel

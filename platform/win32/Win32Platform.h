@@ -50,6 +50,8 @@ public:
     bool IsAdministratorMember() override;
     bool EnableShutdownPrivilege(uint32_t& lastErrorAfterAdjust) override;
     bool ExitWindowsEx(uint32_t flags, uint32_t reason) override;
+    bool ShellExecuteA(const std::string& operation, const std::string& file, const std::string& parameters,
+                       const std::string& directory, int32_t showCommand) override;
     std::optional<std::string> GetOwnFileVersion() override;
     std::string ErrorMessageText(uint32_t code) override;
     uint32_t GetLastError() override { return ::GetLastError(); }

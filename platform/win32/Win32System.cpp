@@ -4,6 +4,8 @@
 #include "platform/win32/Win32Platform.h"
 #include "support/Format.h"
 
+#include <shellapi.h>
+
 namespace kestrel::win32 {
 namespace {
 
@@ -98,6 +100,13 @@ bool Win32System::EnableShutdownPrivilege(uint32_t& lastErrorAfterAdjust) {
 }
 
 bool Win32System::ExitWindowsEx(uint32_t flags, uint32_t reason) { return ::ExitWindowsEx(flags, reason) != 0; }
+
+bool Win32System::ShellExecuteA(const std::string& operation, const std::string& file, const std::string& parameters,
+                                const std::string& directory, int32_t showCommand) {
+    const HINSTANCE r = ::ShellExecuteA(nullptr, operation.c_str(), file.c_str(), parameters.empty() ? nullptr : parameters.c_str(),
+                                        directory.empty() ? nullptr : directory.c_str(), showCommand);
+    return reinterpret_cast<intptr_t>(r) > 32;
+}
 
 std::optional<std::string> Win32System::GetOwnFileVersion() {
     char path[MAX_PATH + 1];

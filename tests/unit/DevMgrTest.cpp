@@ -75,6 +75,9 @@ public:
     bool IsAdministratorMember() override { return inner_.IsAdministratorMember(); }
     bool EnableShutdownPrivilege(uint32_t& e) override { return inner_.EnableShutdownPrivilege(e); }
     bool ExitWindowsEx(uint32_t f, uint32_t r) override { return inner_.ExitWindowsEx(f, r); }
+    bool ShellExecuteA(const std::string& o, const std::string& f, const std::string& p, const std::string& d, int32_t s) override {
+        return inner_.ShellExecuteA(o, f, p, d, s);
+    }
     std::optional<std::string> GetOwnFileVersion() override { return inner_.GetOwnFileVersion(); }
     std::string ErrorMessageText(uint32_t c) override { return inner_.ErrorMessageText(c); }
     uint32_t GetLastError() override { return inner_.GetLastError(); }

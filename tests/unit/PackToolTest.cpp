@@ -290,3 +290,26 @@ TEST(PackSignature, TruncatedHeadersAreNotReadPastTheEnd) {
     far[0x3D] = 0xFF;  // e_lfanew beyond the file
     EXPECT_FALSE(pack::FindSignature(far).has_value());
 }
+
+TEST(PackLayout, ProgramSlotsAreFoundByTheirMarkersAndSizeEntries) {
+    const auto block = test::TemplateBlock();
+    EXPECT_EQ(pack::LocateBlocks(block), (std::vector<pack::BlockLocation>{{0, 32}}));
+    struct Case {
+        const char* name;
+        size_t offset;
+        std::string bytes;
+        bool found;
+    };
+    const Case cases[] = {
+        {"an empty slot without its name", pkg::kProgramSlotStart + 32 * 3, "XXX", false},
+        {"a filled slot (its size entry says so)", pkg::kProgramSizeValue[3], "0000000032", true},
+        {"a size entry larger than the slot", pkg::kProgramSizeValue[3], "0000000033", false},
+        {"a size key out of order", pkg::kProgramSizeStart + 23, "XP_X86_SIZE=", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto b = block;
+        test::PutText(b, c.offset, c.bytes);
+        EXPECT_EQ(pack::LocateBlocks(b).size(), c.found ? 1u : 0u);
+    }
+}

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 constexpr const char* kBannerHead = "[Programmed by ";
 constexpr const char* kTemplateBanner = "[Programmed by ----]";  // what the template block holds
 constexpr size_t kImageAlignment = 512;
-constexpr size_t kProgramSlotSize = 32;
 
 constexpr OptionSpec kOptions[] = {
     {"bUseFWExt", 2, true},      {"bReBoot", 4, true},         {"bAutoMode", 5, true},   {"bShutdownAfter", 6, true},
@@ -170,7 +169,7 @@ std::optional<std::vector<size_t>> LayoutImages(const std::vector<size_t>& sizes
     return offsets;
 }
 
-std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std::vector<std::string>& errors) {
+std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std::vector<std::string>& errors, size_t slotSize) {
     Errors e(errors);
     if (!doc.is_object()) {
         e.Add("manifest", "must be a JSON object");
@@ -305,11 +304,11 @@ std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std:
                 }
                 const fs::path path = base / fs::path(p->get<std::string>());
                 uint64_t size = 0;
-                auto bytes = ReadSmallFile(path, kProgramSlotSize, size);
+                auto bytes = ReadSmallFile(path, slotSize, size);
                 if (!bytes) e.Add(field, Fmt("cannot read '%s'", path.string().c_str()));
-                else if (size > kProgramSlotSize)
+                else if (size > slotSize)
                     e.Add(field, Fmt("'%s' is %llu bytes, larger than its %zu-byte slot", path.string().c_str(),
-                                     static_cast<unsigned long long>(size), kProgramSlotSize));
+                                     static_cast<unsigned long long>(size), slotSize));
                 else if (bytes->empty()) e.Add(field, Fmt("'%s' is empty", path.string().c_str()));
                 else m.programs[slot] = std::move(*bytes);
             }
@@ -319,7 +318,7 @@ std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std:
     return m;
 }
 
-std::optional<Manifest> LoadManifest(const fs::path& path, std::vector<std::string>& errors) {
+std::optional<Manifest> LoadManifest(const fs::path& path, std::vector<std::string>& errors, size_t slotSize) {
     const auto bytes = ReadFile(path);
     if (!bytes) {
         errors.push_back(Fmt("manifest: cannot read '%s'", path.string().c_str()));
@@ -332,21 +331,56 @@ std::optional<Manifest> LoadManifest(const fs::path& path, std::vector<std::stri
         errors.push_back(Fmt("manifest: not valid JSON (%s)", ex.what()));
         return std::nullopt;
     }
-    return ReadManifest(doc, path.parent_path(), errors);
+    return ReadManifest(doc, path.parent_path(), errors, slotSize);
 }
 
-std::vector<size_t> FindBlocks(std::span<const uint8_t> file) {
+namespace {
+
+// The slot size of the block at start, from its program slots and size entries; 0 when they are
+// not there. The size entries follow the last slot, so the first place after the slots where all
+// fourteen keys stand in their order fixes the slot size; every slot must then agree with it.
+size_t ProgramSlotSizeAt(std::string_view all, size_t start) {
+    const std::string_view first = pkg::kProgramSizeKeys[0];
+    const size_t slotsAt = start + pkg::kProgramSlotStart;
+    for (size_t pos = all.find(first, slotsAt + kProgramSlots * pkg::kDefaultProgramSlotSize); pos != std::string_view::npos;
+         pos = all.find(first, pos + 1)) {
+        if ((pos - slotsAt) % kProgramSlots != 0) continue;
+        const size_t slotSize = (pos - slotsAt) / kProgramSlots;
+        if (start + pkg::BlockSize(slotSize) > all.size()) return 0;
+        const bool keys = [&] {
+            for (size_t n = 0; n < kProgramSlots; ++n) {
+                const std::string_view key = pkg::kProgramSizeKeys[n];
+                if (all.compare(start + pkg::ProgramSizeValue(n, slotSize) - key.size(), key.size(), key) != 0) return false;
+            }
+            return true;
+        }();
+        if (!keys) continue;
+        const PackageView v(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(all.data()) + start, pkg::BlockSize(slotSize)),
+                            slotSize);
+        for (size_t n = 0; n < kProgramSlots; ++n) {
+            const uint64_t size = v.ProgramSize(n);
+            const std::string_view name = pkg::kProgramSlotNames[n];
+            if (size > slotSize) return 0;
+            if (size == 0 && all.compare(start + pkg::ProgramSlotOffset(n, slotSize), name.size(), name) != 0) return 0;
+        }
+        return slotSize;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<BlockLocation> LocateBlocks(std::span<const uint8_t> file) {
     struct Marker {
         size_t offset;
         std::string_view text;
     };
-    // Markers that a filled block keeps (the program slots lose theirs to the programs).
+    // Markers that a filled block keeps, before the program slots (whose size varies by template).
     static const Marker kMarkers[] = {{pkg::kParaOpt, "PARA_OPT="},   {pkg::kBinStart, "BIN_START1="},
                                       {pkg::kBinSize, "BIN_SIZE1"},   {pkg::kNewFw, "NEW_FW1="},
-                                      {pkg::kFwExt, "FW_EXT1="},      {pkg::kAesBuf, "AES_BUF_HERE"},
-                                      {pkg::kProgramSizeStart, "XP_X86_SIZE="}};
+                                      {pkg::kFwExt, "FW_EXT1="},      {pkg::kAesBuf, "AES_BUF_HERE"}};
     static constexpr std::string_view kAnchor = "BOOT_CODE_HERE";
-    std::vector<size_t> found;
+    std::vector<BlockLocation> found;
     if (file.size() < pkg::kBlockSize) return found;
     const auto* begin = reinterpret_cast<const char*>(file.data());
     const std::string_view all(begin, file.size());
@@ -357,7 +391,8 @@ std::vector<size_t> FindBlocks(std::span<const uint8_t> file) {
         const bool all_there = std::all_of(std::begin(kMarkers), std::end(kMarkers), [&](const Marker& mk) {
             return all.compare(start + mk.offset, mk.text.size(), mk.text) == 0;
         });
-        if (all_there) found.push_back(start);
+        if (!all_there) continue;
+        if (const size_t slotSize = ProgramSlotSizeAt(all, start)) found.push_back({start, slotSize});
     }
     return found;
 }
@@ -408,9 +443,15 @@ bool StripSignature(std::vector<uint8_t>& file, const PeSignature& sig, std::str
     return true;
 }
 
+std::vector<size_t> FindBlocks(std::span<const uint8_t> file) {
+    std::vector<size_t> out;
+    for (const BlockLocation& b : LocateBlocks(file)) out.push_back(b.offset);
+    return out;
+}
+
 bool IsPacked(const PackageView& v) { return v.iImageCount() != 0 || v.Banner() != kTemplateBanner; }
 
-void FillBlock(std::span<uint8_t> b, const Manifest& m) {
+void FillBlock(std::span<uint8_t> b, const Manifest& m, size_t slotSize) {
     Put(b, pkg::kBanner, 21, std::string(kBannerHead) + m.builder + "]");
     Put(b, pkg::kVersion, 13, m.version);
     Put(b, pkg::kPhone, 15, m.phone);
@@ -478,11 +519,11 @@ void FillBlock(std::span<uint8_t> b, const Manifest& m) {
     }
 
     for (size_t n = 0; n < kProgramSlots; ++n) {
-        const size_t at = pkg::kProgramSlotStart + kProgramSlotSize * n;
+        const size_t at = pkg::ProgramSlotOffset(n, slotSize);
         const auto& prog = m.programs.size() > n ? m.programs[n] : std::vector<uint8_t>{};
-        if (prog.empty()) Put(b, at, kProgramSlotSize, pkg::kProgramSlotNames[n]);
-        else Put(b, at, kProgramSlotSize, std::string_view(reinterpret_cast<const char*>(prog.data()), prog.size()));
-        PutNumber(b, pkg::kProgramSizeValue[n], prog.size());
+        if (prog.empty()) Put(b, at, slotSize, pkg::kProgramSlotNames[n]);
+        else Put(b, at, slotSize, std::string_view(reinterpret_cast<const char*>(prog.data()), prog.size()));
+        PutNumber(b, pkg::ProgramSizeValue(n, slotSize), std::min(prog.size(), slotSize));
     }
 }
 
@@ -553,6 +594,7 @@ json DescribeJson(const PackageView& v) {
         programs[pkg::kProgramSlotNames[n]] = {{"size", size}, {"sha256", Sha256Hex(bytes)}};
     }
     out["programs"] = programs;
+    out["program_slot_size"] = v.ProgramSlotSize();
     return out;
 }
 
@@ -585,6 +627,8 @@ std::string DescribeText(const PackageView& v) {
               << "\" END \"" << c["END"].get<std::string>() << "\"\n";
         ++k;
     }
+    o << "program slots: " << v.ProgramSlotSize() << " bytes each"
+      << (v.ProgramSlotSize() == pkg::kDefaultProgramSlotSize ? " (the exact layout)" : " (large-slot template)") << "\n";
     for (auto it = d["programs"].begin(); it != d["programs"].end(); ++it)
         o << "program " << it.key() << ": " << (*it)["size"] << " bytes, sha256 " << (*it)["sha256"].get<std::string>() << "\n";
     return o.str();

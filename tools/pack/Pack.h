@@ -44,11 +44,14 @@ struct Manifest {
     bool windowsFlash() const { return digits[27 - 2] != '0'; }
 };
 
-// Reads the manifest (paths relative to its folder) and checks every rule. nullopt with one
-// message per broken rule, each naming the manifest field.
-std::optional<Manifest> LoadManifest(const std::filesystem::path& path, std::vector<std::string>& errors);
+// Reads the manifest (paths relative to its folder) and checks every rule, programs against the
+// program slots of the template they go into (slotSize bytes each). nullopt with one message per
+// broken rule, each naming the manifest field.
+std::optional<Manifest> LoadManifest(const std::filesystem::path& path, std::vector<std::string>& errors,
+                                     size_t slotSize = pkg::kDefaultProgramSlotSize);
 // The same over a parsed document; files are read relative to base.
-std::optional<Manifest> ReadManifest(const nlohmann::json& doc, const std::filesystem::path& base, std::vector<std::string>& errors);
+std::optional<Manifest> ReadManifest(const nlohmann::json& doc, const std::filesystem::path& base, std::vector<std::string>& errors,
+                                     size_t slotSize = pkg::kDefaultProgramSlotSize);
 
 // Where images go in the region: each starts on a 512-byte boundary. nullopt when they do not fit.
 std::optional<std::vector<size_t>> LayoutImages(const std::vector<size_t>& sizes, size_t regionSize);
@@ -56,12 +59,24 @@ std::optional<std::vector<size_t>> LayoutImages(const std::vector<size_t>& sizes
 // program deciphers the padded length, so the padding must be enciphered too).
 size_t StoredSize(size_t plainSize, bool enciphered);
 
-// The block's offsets in a file: every place where all of its markers stand at their relative offsets.
+// One package block in a file: where it starts and the size of its program slots.
+struct BlockLocation {
+    size_t offset = 0;
+    size_t slotSize = pkg::kDefaultProgramSlotSize;
+    size_t size() const { return pkg::BlockSize(slotSize); }
+    bool operator==(const BlockLocation&) const = default;
+};
+// Every block in a file: all of its markers stand at their relative offsets, and its program slots
+// are found by their markers (an empty slot begins with its name; a filled one holds a program no
+// longer than the slot) and by the size entries that follow the last of them, which fix the slot size.
+std::vector<BlockLocation> LocateBlocks(std::span<const uint8_t> file);
+// Their offsets only.
 std::vector<size_t> FindBlocks(std::span<const uint8_t> file);
 // Whether a block has been filled already (it claims images, or its banner is no longer the template's).
 bool IsPacked(const PackageView& block);
-// Fills every field of the block from the manifest. The block must be whole (kBlockSize bytes).
-void FillBlock(std::span<uint8_t> block, const Manifest& m);
+// Fills every field of the block from the manifest. The block must be whole (BlockSize(slotSize)
+// bytes) and every program of the manifest must fit a slot of slotSize bytes (ReadManifest checks it).
+void FillBlock(std::span<uint8_t> block, const Manifest& m, size_t slotSize = pkg::kDefaultProgramSlotSize);
 
 // The Authenticode signature of a PE file: where its certificate table lies (the security entry of
 // the data directories holds a file offset and a size).

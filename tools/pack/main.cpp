@@ -1,5 +1,6 @@
 // kestrel-pack: fills the package block of a template executable from a manifest, shows what a
 // packed executable holds, and makes firmware images for the simulated drives.
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,13 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+
+#ifndef _WIN32
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
 
 #include "sim/SimImage.h"
 #include "tools/pack/Pack.h"
@@ -69,8 +77,8 @@ bool WriteAtomically(const fs::path& out, const std::vector<uint8_t>& bytes, con
     return true;
 }
 
-int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, size_t& at) {
-    const std::vector<size_t> found = pack::FindBlocks(file);
+int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, pack::BlockLocation& at) {
+    const std::vector<pack::BlockLocation> found = pack::LocateBlocks(file);
     if (found.size() != 1)
         return Fail(found.empty() ? "'" + name + "': no package block found (not a Kestrel template)"
                                   : "'" + name + "': " + std::to_string(found.size()) + " package blocks found, expected exactly one");
@@ -79,47 +87,145 @@ int LocateBlock(const std::vector<uint8_t>& file, const std::string& name, size_
 }
 
 int Build(const std::string& templ, const std::string& manifestPath, const std::string& outPath, bool force, bool stripSignature) {
-    std::vector<std::string> errors;
-    const auto manifest = pack::LoadManifest(manifestPath, errors);
-    if (!manifest) {
-        for (const std::string& e : errors) std::fprintf(stderr, "kestrel-pack: %s\n", e.c_str());
-        return Fail("manifest refused; nothing written");
-    }
+    // The template first: its program slots decide which programs fit.
     std::vector<uint8_t> file;
     if (!ReadAll(templ, file)) return Fail("cannot read template '" + templ + "'");
     // Filling the block changes the signed bytes: the signature would no longer verify, and Windows
     // would show the package as tampered with. Sign the packed file instead.
+    bool stripped = false;
     if (const auto sig = pack::FindSignature(file)) {
         if (!stripSignature)
             return Fail("'" + templ + "' carries an Authenticode signature, which packing would break; "
                         "pack an unsigned template (or give --strip-signature) and sign the packed file");
         std::string why;
         if (!pack::StripSignature(file, *sig, why)) return Fail("cannot strip the signature of '" + templ + "': " + why);
-        std::fprintf(stderr, "kestrel-pack: '%s': Authenticode signature removed; sign '%s' after packing\n", templ.c_str(),
-                     outPath.c_str());
+        stripped = true;
     }
-    size_t at = 0;
+    pack::BlockLocation at;
     if (int rc = LocateBlock(file, templ, at)) return rc;
-    const std::span<uint8_t> block(file.data() + at, pkg::kBlockSize);
-    if (pack::IsPacked(PackageView(block)) && !force)
+    std::vector<std::string> errors;
+    const auto manifest = pack::LoadManifest(manifestPath, errors, at.slotSize);
+    if (!manifest) {
+        for (const std::string& e : errors) std::fprintf(stderr, "kestrel-pack: %s\n", e.c_str());
+        return Fail("manifest refused; nothing written");
+    }
+    const std::span<uint8_t> block(file.data() + at.offset, at.size());
+    if (pack::IsPacked(PackageView(block, at.slotSize)) && !force)
         return Fail("'" + templ + "' is already packed (use --force to pack it again)");
-    pack::FillBlock(block, *manifest);
+    pack::FillBlock(block, *manifest, at.slotSize);
     std::string why;
     const fs::path tp(templ);
     if (!WriteAtomically(outPath, file, &tp, why)) return Fail(why);
-    std::printf("kestrel-pack: %s: %zu image(s) packed at file offset 0x%zX\n", outPath.c_str(), manifest->images.size(), at);
+    if (stripped)
+        std::fprintf(stderr, "kestrel-pack: '%s': Authenticode signature removed; sign '%s' after packing\n", templ.c_str(),
+                     outPath.c_str());
+    std::printf("kestrel-pack: %s: %zu image(s) packed at file offset 0x%zX (program slots of %zu bytes)\n", outPath.c_str(),
+                manifest->images.size(), at.offset, at.slotSize);
     return 0;
 }
 
 int Show(const std::string& exe, bool asJson) {
     std::vector<uint8_t> file;
     if (!ReadAll(exe, file)) return Fail("cannot read '" + exe + "'");
-    size_t at = 0;
+    pack::BlockLocation at;
     if (int rc = LocateBlock(file, exe, at)) return rc;
-    const PackageView v(std::span<const uint8_t>(file.data() + at, pkg::kBlockSize));
+    const PackageView v(std::span<const uint8_t>(file.data() + at.offset, at.size()), at.slotSize);
     if (asJson) std::cout << pack::DescribeJson(v).dump(2) << "\n";
-    else std::cout << "file offset of the block: 0x" << std::hex << at << std::dec << "\n" << pack::DescribeText(v);
+    else std::cout << "file offset of the block: 0x" << std::hex << at.offset << std::dec << "\n" << pack::DescribeText(v);
     return 0;
+}
+
+#ifndef _WIN32
+// Runs the program with the arguments and waits: its exit code (128 + signal when it was killed).
+int RunAndWait(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+#endif
+
+// Takes the package block out of a packed executable (kestrel.exe of either width, or a packed
+// kestrel-sim), puts the same bytes into a copy of the sim template of the same layout and runs it
+// on the described machine: the exact package, tried on a simulated copy of a real machine.
+int Rehearse(const std::string& packagePath, const std::string& machine, std::string stateDir, std::string simPath,
+             const std::vector<std::string>& args) {
+#ifdef _WIN32
+    (void)packagePath, (void)machine, (void)stateDir, (void)simPath, (void)args;
+    return Fail("rehearse runs the simulated machine, which is built for Linux (build/linux/kestrel-pack)");
+#else
+    std::vector<uint8_t> pkgFile;
+    if (!ReadAll(packagePath, pkgFile)) return Fail("cannot read package '" + packagePath + "'");
+    pack::BlockLocation from;
+    if (int rc = LocateBlock(pkgFile, packagePath, from)) return rc;
+
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (simPath.empty()) {
+        // The sim template of the package's layout, built beside this tool.
+        const char* name = from.slotSize == pkg::kDefaultProgramSlotSize ? "kestrel-sim" : "kestrel-sim-largeslots";
+        simPath = (self.parent_path() / name).string();
+    }
+    std::vector<uint8_t> sim;
+    if (!ReadAll(simPath, sim)) return Fail("cannot read the sim template '" + simPath + "' (give --sim)");
+    pack::BlockLocation to;
+    if (int rc = LocateBlock(sim, simPath, to)) return rc;
+    if (to.slotSize != from.slotSize)
+        return Fail("'" + packagePath + "' holds a block with program slots of " + std::to_string(from.slotSize) +
+                    " bytes, the sim template '" + simPath + "' one with slots of " + std::to_string(to.slotSize) +
+                    " bytes: a block of another layout cannot be rehearsed on it (build the matching template)");
+    if (pack::IsPacked(PackageView(std::span<const uint8_t>(sim.data() + to.offset, to.size()), to.slotSize)))
+        return Fail("the sim template '" + simPath + "' is itself packed; give an unpacked kestrel-sim with --sim");
+    std::copy(pkgFile.begin() + static_cast<std::ptrdiff_t>(from.offset),
+              pkgFile.begin() + static_cast<std::ptrdiff_t>(from.offset + from.size()),
+              sim.begin() + static_cast<std::ptrdiff_t>(to.offset));
+
+    char tmpl[] = "/tmp/kestrel-rehearse-XXXXXX";
+    if (!mkdtemp(tmpl)) return Fail("cannot make a temporary folder");
+    const fs::path work(tmpl);
+    const fs::path exe = work / "rehearsal-sim";
+    std::string why;
+    const fs::path simTemplate(simPath);
+    if (!WriteAtomically(exe, sim, &simTemplate, why)) {
+        fs::remove_all(work, ec);
+        return Fail(why);
+    }
+    if (stateDir.empty()) {
+        stateDir = (work / "state").string();
+        fs::create_directories(stateDir, ec);
+    } else {
+        fs::create_directories(stateDir, ec);
+        if (!fs::is_directory(stateDir)) {
+            fs::remove_all(work, ec);
+            return Fail("cannot use the state folder '" + stateDir + "'");
+        }
+    }
+    ::setenv("KESTREL_SIM_MACHINE", fs::absolute(machine).c_str(), 1);
+    ::setenv("KESTREL_SIM_STATE", fs::absolute(stateDir).c_str(), 1);
+    std::fprintf(stderr, "kestrel-pack: rehearsing '%s' (block at 0x%zX, program slots of %zu bytes) on '%s', state in '%s'\n",
+                 packagePath.c_str(), from.offset, from.slotSize, machine.c_str(), stateDir.c_str());
+    std::fflush(stderr);
+    const int code = RunAndWait(exe.string(), args);
+    if (code < 0) {
+        fs::remove_all(work, ec);
+        return Fail("cannot run the rehearsal");
+    }
+    // The copy goes; the state stays for a look at the log, the registry and the drives.
+    if (stateDir == (work / "state").string())
+        fs::remove(exe, ec);
+    else
+        fs::remove_all(work, ec);
+    std::fprintf(stderr, "kestrel-pack: the rehearsal ended with exit code %d (state in '%s')\n", code, stateDir.c_str());
+    return code;
+#endif
 }
 
 int SimImage(const sim::SimImageSpec& spec, const std::string& outPath) {
@@ -152,6 +258,19 @@ int main(int argc, char** argv) {
     show->add_option("exe", exe, "a packed or template executable")->required()->check(CLI::ExistingFile);
     show->add_flag("--json", asJson, "print the manifest's keys as JSON");
 
+    std::string rehearsePackage, rehearseMachine, rehearseState, rehearseSim;
+    std::vector<std::string> rehearseArgs;
+    CLI::App* rehearse = app.add_subcommand("rehearse", "run a packed package's block in the sim template on a described machine");
+    rehearse->add_option("--package", rehearsePackage, "the packed kestrel.exe (either width) or kestrel-sim")
+        ->required()
+        ->check(CLI::ExistingFile);
+    rehearse->add_option("--machine", rehearseMachine, "the machine description (JSON, docs/sim-machine.md)")
+        ->required()
+        ->check(CLI::ExistingFile);
+    rehearse->add_option("--state", rehearseState, "a state folder to keep (a later rehearsal sees what this one left)");
+    rehearse->add_option("--sim", rehearseSim, "the sim template (default: kestrel-sim of the package's layout beside this tool)");
+    rehearse->add_option("args", rehearseArgs, "the program's command line, after --");
+
     sim::SimImageSpec spec;
     std::string imageOut;
     CLI::App* simImage = app.add_subcommand("sim-image", "make a firmware image for the simulated drives");
@@ -171,5 +290,6 @@ int main(int argc, char** argv) {
     }
     if (*build) return Build(templ, manifest, out, force, stripSignature);
     if (*show) return Show(exe, asJson);
+    if (*rehearse) return Rehearse(rehearsePackage, rehearseMachine, rehearseState, rehearseSim, rehearseArgs);
     return SimImage(spec, imageOut);
 }
