@@ -156,16 +156,25 @@ int RunAndWait(const std::string& program, const std::vector<std::string>& args)
 // Takes the package block out of a packed executable (kestrel.exe of either width, or a packed
 // kestrel-sim), puts the same bytes into a copy of the sim template of the same layout and runs it
 // on the described machine: the exact package, tried on a simulated copy of a real machine.
+// The rehearsal's own refusals: a code the program never returns, so a script can tell them apart
+// from the rehearsed run's exit code.
+constexpr int kRehearsalRefused = 125;
+int RehearseFail(const std::string& what) {
+    Fail(what);
+    return kRehearsalRefused;
+}
+
 int Rehearse(const std::string& packagePath, const std::string& machine, std::string stateDir, std::string simPath,
              const std::vector<std::string>& args) {
 #ifdef _WIN32
     (void)packagePath, (void)machine, (void)stateDir, (void)simPath, (void)args;
-    return Fail("rehearse runs the simulated machine, which is built for Linux (build/linux/kestrel-pack)");
+    return RehearseFail("rehearse runs the simulated machine, which is built for Linux (build/linux/kestrel-pack)");
 #else
     std::vector<uint8_t> pkgFile;
-    if (!ReadAll(packagePath, pkgFile)) return Fail("cannot read package '" + packagePath + "'");
+    if (!ReadAll(packagePath, pkgFile)) return RehearseFail("cannot read package '" + packagePath + "'");
     pack::BlockLocation from;
-    if (int rc = LocateBlock(pkgFile, packagePath, from)) return rc;
+    if (LocateBlock(pkgFile, packagePath, from) != 0)
+        return RehearseFail("'" + packagePath + "' holds no package block of this Kestrel build's layout (not a package, or one made from another build)");
 
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
@@ -175,28 +184,28 @@ int Rehearse(const std::string& packagePath, const std::string& machine, std::st
         simPath = (self.parent_path() / name).string();
     }
     std::vector<uint8_t> sim;
-    if (!ReadAll(simPath, sim)) return Fail("cannot read the sim template '" + simPath + "' (give --sim)");
+    if (!ReadAll(simPath, sim)) return RehearseFail("cannot read the sim template '" + simPath + "' (give --sim)");
     pack::BlockLocation to;
-    if (int rc = LocateBlock(sim, simPath, to)) return rc;
+    if (LocateBlock(sim, simPath, to) != 0) return RehearseFail("'" + simPath + "' is not a sim template of this build");
     if (to.slotSize != from.slotSize)
-        return Fail("'" + packagePath + "' holds a block with program slots of " + std::to_string(from.slotSize) +
+        return RehearseFail("'" + packagePath + "' holds a block with program slots of " + std::to_string(from.slotSize) +
                     " bytes, the sim template '" + simPath + "' one with slots of " + std::to_string(to.slotSize) +
                     " bytes: a block of another layout cannot be rehearsed on it (build the matching template)");
     if (pack::IsPacked(PackageView(std::span<const uint8_t>(sim.data() + to.offset, to.size()), to.slotSize)))
-        return Fail("the sim template '" + simPath + "' is itself packed; give an unpacked kestrel-sim with --sim");
+        return RehearseFail("the sim template '" + simPath + "' is itself packed; give an unpacked kestrel-sim with --sim");
     std::copy(pkgFile.begin() + static_cast<std::ptrdiff_t>(from.offset),
               pkgFile.begin() + static_cast<std::ptrdiff_t>(from.offset + from.size()),
               sim.begin() + static_cast<std::ptrdiff_t>(to.offset));
 
     char tmpl[] = "/tmp/kestrel-rehearse-XXXXXX";
-    if (!mkdtemp(tmpl)) return Fail("cannot make a temporary folder");
+    if (!mkdtemp(tmpl)) return RehearseFail("cannot make a temporary folder");
     const fs::path work(tmpl);
     const fs::path exe = work / "rehearsal-sim";
     std::string why;
     const fs::path simTemplate(simPath);
     if (!WriteAtomically(exe, sim, &simTemplate, why)) {
         fs::remove_all(work, ec);
-        return Fail(why);
+        return RehearseFail(why);
     }
     if (stateDir.empty()) {
         stateDir = (work / "state").string();
@@ -205,7 +214,7 @@ int Rehearse(const std::string& packagePath, const std::string& machine, std::st
         fs::create_directories(stateDir, ec);
         if (!fs::is_directory(stateDir)) {
             fs::remove_all(work, ec);
-            return Fail("cannot use the state folder '" + stateDir + "'");
+            return RehearseFail("cannot use the state folder '" + stateDir + "'");
         }
     }
     ::setenv("KESTREL_SIM_MACHINE", fs::absolute(machine).c_str(), 1);
@@ -216,7 +225,7 @@ int Rehearse(const std::string& packagePath, const std::string& machine, std::st
     const int code = RunAndWait(exe.string(), args);
     if (code < 0) {
         fs::remove_all(work, ec);
-        return Fail("cannot run the rehearsal");
+        return RehearseFail("cannot run the rehearsal");
     }
     // The copy goes; the state stays for a look at the log, the registry and the drives.
     if (stateDir == (work / "state").string())
