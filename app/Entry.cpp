@@ -27,7 +27,6 @@ int RunKestrel(const Platform& platform, PackageView package, std::vector<std::s
     bool failed = false;
     try {
         main = std::make_unique<TKestrelMain>(platform, package, std::move(args));
-        ui.SetPowerBroadcastHandler([m = main.get()](uint32_t event) { return m->WMPowerBroadcast(event); });
         // The single-instance check runs before the start-up, so a second instance never reaches the drives.
         if (main->FormCreate()) {
             main->StartUp();
@@ -42,7 +41,6 @@ int RunKestrel(const Platform& platform, PackageView package, std::vector<std::s
         failed = true;
         ShowException(ui, "");
     }
-    ui.SetPowerBroadcastHandler(nullptr);
     if (!main) return exitcode::kNotStarted;
     if (failed) {
         // A run cut short by an exception never reports success: 0 is also the value the options

@@ -20,9 +20,13 @@ TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::v
       args_(std::move(args)),
       timer_(*platform.clock, platform.ui),
       osInfo_(platform),
-      imageBuffer_(kImageBufferSize, 0) {}
+      imageBuffer_(kImageBufferSize, 0) {
+    // The window's WM_POWERBROADCAST handler lives exactly as long as the window object.
+    p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
+}
 
 TKestrelMain::~TKestrelMain() {
+    p_.ui->SetPowerBroadcastHandler(nullptr);
     DestroyDeviceObject();
     if (instanceMutex_ != 0) p_.ui->CloseMutex(instanceMutex_);
 }
@@ -83,8 +87,9 @@ bool TKestrelMain::InitPackageOptions() {
     bEndOfUpdate = false;
     bLogEnabled = true;
 
-    sTempDir = p_.files->GetTempPath();
-    sLogFile = sTempDir;
+    // sLogFile is set only once it names the log: a run that stops before has no log of its own,
+    // and its archive steps must not touch what an earlier run left.
+    const std::string tempDir = p_.files->GetTempPath();
     GetModelName(pkg_, *this, error);
     if (!error.empty()) {
         bLogEnabled = false;
@@ -93,7 +98,7 @@ bool TKestrelMain::InitPackageOptions() {
                           MB_OK_FLAG | MB_ICONERROR_FLAG);
         return false;
     }
-    sLogFile += kDebugLogName;
+    sLogFile = tempDir + kDebugLogName;
     WriteLog(Fmt("GetModelName : gModelName=[%s] ", gModelName.c_str()));
     bNextDrive = false;
     return true;
@@ -177,9 +182,9 @@ uint32_t TKestrelMain::WMPowerBroadcast(uint32_t event) {
 }
 
 void TKestrelMain::ArchiveLogStep() {
-    // Before the options are read there is no log of this run to pack.
-    if (sLogFile.empty()) return;
-    ArchiveLog(*p_.files, *p_.clock, sLogFile, sTempDir);
+    // A run whose log never started has nothing of its own to pack.
+    if (!bLogEnabled || sLogFile.empty()) return;
+    ArchiveLog(*p_.files, *p_.clock, sLogFile);
 }
 
 bool TKestrelMain::CreateDeviceObject() {

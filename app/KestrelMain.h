@@ -60,8 +60,6 @@ public:
     // Whether the main window is to be shown when the message loop starts.
     bool bShowMainWindow = true;
     uint32_t iOsVersionCode = 0;
-    // The base directory of the log archive: the temporary directory as Windows gave it.
-    std::string sTempDir;
     // Control captions set by the start-up (the window shows them).
     std::string sLabel1, sLblUpdateMsg, sLblTo, sLblMsg, sCmdUpdate, sCmdClose;
 

@@ -118,6 +118,11 @@ int SimUi::MessageBox(const std::string& text, const std::string& title, uint32_
         return ID_OK;
     };
     if (echo_) std::fprintf(stderr, "[sim] message box \"%s\":\n%s\n", title.c_str(), text.c_str());
+    if (whileBox_ && !inWhileBox_) {
+        inWhileBox_ = true;
+        whileBox_();
+        inWhileBox_ = false;
+    }
     if (!answers_.empty()) {
         answer = parse(answers_.front());
         answers_.pop_front();

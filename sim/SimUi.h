@@ -51,6 +51,11 @@ public:
 
     // Delivers WM_POWERBROADCAST to the main window: the handler's answer, 0 when none is set.
     uint32_t DeliverPowerBroadcast(uint32_t event) { return power_ ? power_(event) : 0; }
+    bool PowerBroadcastHandlerSet() const { return static_cast<bool>(power_); }
+    // Something that happens while a message box is open (its modal loop still dispatches the
+    // main window's messages): fn runs once per box, before the box is answered; not for boxes
+    // that fn itself causes.
+    void WhileBoxShown(std::function<void()> fn) { whileBox_ = std::move(fn); }
 
     // A mutex held by another process of the machine.
     void HoldMutexElsewhere(const std::string& name) { foreign_.insert(name); }
@@ -94,6 +99,8 @@ private:
     MutexHandle nextMutex_ = 0x100;
     int broughtToFront_ = 0;
     std::function<uint32_t(uint32_t)> power_;
+    std::function<void()> whileBox_;
+    bool inWhileBox_ = false;
 };
 
 }  // namespace kestrel::sim

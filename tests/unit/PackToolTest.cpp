@@ -7,6 +7,7 @@
 #include <random>
 
 #include "package/AesCipher.h"
+#include "package/RevisionRules.h"
 #include "support/SimFixture.h"
 #include "tools/pack/Pack.h"
 #include "tools/pack/Sha256.h"
@@ -59,7 +60,7 @@ struct Files : ::testing::Test {
           "images": [ { "file": "fw1.bin", "NEW_FW": "R1.1.0", "FW_EXT": "KV31502",
                         "constraints": [ { "CMODEL": "KESTREL SSD 512GB", "START": "R1.0", "END": "R1.1" },
                                          { "CMODEL": "KESTREL SSD 1TB" } ] },
-                      { "file": "fw2.bin", "NEW_FW": "T2.0" } ],
+                      { "file": "fw2.bin", "NEW_FW": "T2.0", "FW_EXT": "TX2000A" } ],
           "programs": { "EXE_WIN7_X64": "flasher.exe" } })")
             .patch(json::parse(windowsFlash ? R"([{"op":"replace","path":"/options/bWindowsFlash","value":true}])" : "[]"));
     }
@@ -153,7 +154,7 @@ TEST_F(Files, FilledBlockReadsBackAsTheManifest) {
         EXPECT_EQ(shown["images"][1]["sha256"], OpenSslSha256(padTo(fw2)));
         EXPECT_EQ(shown["images"][1]["size"], padTo(fw2).size());
         EXPECT_EQ(shown["images"][0]["NEW_FW"], "R1.1.0");
-        EXPECT_EQ(shown["images"][1]["FW_EXT"], "");
+        EXPECT_EQ(shown["images"][1]["FW_EXT"], "TX2000A");
         EXPECT_EQ(shown["images"][0]["constraints"],
                   json::parse(R"([{"CMODEL":"KESTREL SSD 512GB","START":"R1.0!!!!","END":"R1.1~~~~"},{"CMODEL":"KESTREL SSD 1TB","START":"","END":""}])"));
         EXPECT_EQ(shown["images"][1]["constraints"], json::array());
@@ -189,6 +190,78 @@ TEST_F(Files, TextsAreEightBitCharacters) {
         EXPECT_FALSE(pack::ReadManifest(doc, dir, errors));
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0].rfind("title: ", 0), 0u) << errors[0];
+    }
+}
+
+// Manifests whose packages could not work are refused, naming the field: a target revision of
+// blanks (the program trims it to nothing), an image without an extended revision when the drives
+// are compared by it, and a package that does not say which road it takes.
+TEST_F(Files, ManifestsThatCannotWorkAreRefused) {
+    struct Case {
+        const char* patch;
+        const char* error;  // null: accepted
+    } cases[] = {
+        {R"([{"op":"replace","path":"/images/0/NEW_FW","value":"        "}])", "images[0].NEW_FW: "},
+        {R"([{"op":"replace","path":"/images/1/NEW_FW","value":" "}])", "images[1].NEW_FW: "},
+        {R"([{"op":"replace","path":"/images/1/NEW_FW","value":""}])", "images[1].NEW_FW: "},
+        {R"([{"op":"remove","path":"/images/1/FW_EXT"}])", "images[1].FW_EXT: "},
+        {R"([{"op":"replace","path":"/images/0/FW_EXT","value":"   "}])", "images[0].FW_EXT: "},
+        {R"([{"op":"remove","path":"/images/1/FW_EXT"},{"op":"replace","path":"/options/bUseFWExt","value":false}])", nullptr},
+        {R"([{"op":"remove","path":"/options/bWindowsFlash"}])", "options.bWindowsFlash: missing"},
+        {R"([{"op":"remove","path":"/options"}])", "options.bWindowsFlash: missing"},
+        {R"([{"op":"replace","path":"/images/1/NEW_FW","value":" T2 "}])", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.patch);
+        const json doc = Manifest(false).patch(json::parse(c.patch));
+        std::vector<std::string> errors;
+        const auto m = pack::ReadManifest(doc, dir, errors);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(m) << (errors.empty() ? "" : errors[0]);
+            continue;
+        }
+        EXPECT_FALSE(m);
+        ASSERT_EQ(errors.size(), 1u) << (errors.empty() ? "" : errors[0]);
+        EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
+    }
+}
+
+// show describes an image's records as the program's constraint check takes them: "no constraint
+// records" exactly when a drive that no filled record admits may take the image.
+TEST(PackShow, ConstraintsAsTheProgramReadsThem) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<size_t, std::string>> puts;  // offsets within image 1's records
+        bool open;
+    } cases[] = {
+        {"template", {}, true},
+        {"first record filled", {{16, "KESTREL SSD 512GB"}, {0, "R1.0!!!!"}, {8, "R1.0~~~~"}}, false},
+        // Unfilled first record, a filled second one: the first record already admits every drive.
+        {"second record filled", {{76 + 0, "R1.0!!!!"}, {76 + 8, "R1.0~~~~"}, {76 + 16, std::string("KESTREL SSD 512GB") + std::string(23, ' ')}}, true},
+        // The check reads the fields trimmed: blanks before the template's marks change nothing.
+        {"unfilled with blanks", {{0, " #FLSH11"}, {8, " #\0\0\0\0\0\0"}, {16, "  #"}}, true},
+        {"unfilled but a model", {{16, "KESTREL SSD 512GB"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto b = test::TemplateBlock(0x391A);
+        b[pkg::kOptionString] = 1;
+        for (const auto& [at, text] : c.puts) test::PutText(b, pkg::kRecords + at, text);
+        const PackageView v(b);
+        const json shown = pack::DescribeJson(v)["images"][0]["constraints"];
+
+        DriveTable t;
+        t.gCount = 1;
+        DEV_INFO& d = t.m_DevInfo[0];
+        d.bExisted = 1;
+        std::memcpy(d.szCheckModel, "SOME OTHER SSD", 14);
+        std::memcpy(d.szFwRev, "Z9.9", 4);
+        PackageOptions o;
+        o.iImageCount = 1;
+        ChkConstraint(t, v, o, [](std::string_view) {});
+
+        EXPECT_EQ(d.bEnabled == 1, c.open);
+        EXPECT_EQ(shown.empty(), c.open) << shown.dump();
     }
 }
 

@@ -60,10 +60,10 @@ TEST(Startup, TemplateEndsWithNoFirmware) {
     EXPECT_EQ(r.code, 4);
     EXPECT_TRUE(r.m->ui().Boxes().empty()) << "a silent run shows no box";
     EXPECT_FALSE(r.m->ui().WindowEverShown());
-    EXPECT_NE(r.log.find("] : GetModelName : gModelName=[Unknown] \n"), std::string::npos) << r.log;
-    EXPECT_NE(r.log.find("] : Init Vars done, OS: 14010000h\n"), std::string::npos) << r.log;
-    EXPECT_NE(r.log.find("] : Kestrel (v0.0.0.0)\n"), std::string::npos) << r.log;
-    EXPECT_NE(r.log.find("] : EXIT_ERROR: 0x4\n\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] : GetModelName : gModelName=[Unknown] \r\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] : Init Vars done, OS: 14010000h\r\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] : Kestrel (v0.0.0.0)\r\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] : EXIT_ERROR: 0x4\r\n\r\n"), std::string::npos) << r.log;
     EXPECT_EQ(r.m->ui().Caption(), "Kestrel (v0.0.0.0)");
 }
 
@@ -96,8 +96,8 @@ TEST(Startup, NoFirmwareBoxUnlessSilentWithoutUnattended) {
 
 TEST(Startup, PackageWithImagesGoesOnToTheDeviceObject) {
     const SimRun r = Start(Package(1), {"/S"});
-    EXPECT_NE(r.log.find("] : GetModelName : gModelName=[Q7] \n"), std::string::npos) << r.log;
-    EXPECT_NE(r.log.find("] : New AtaDevice ...\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] : GetModelName : gModelName=[Q7] \r\n"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("] : New AtaDevice ...\r\n"), std::string::npos) << r.log;
     EXPECT_EQ(r.m->ui().Caption(), "Kestrel SSD Update (v1.2.3.4)");
     EXPECT_TRUE(r.m->ui().SystemMenu());
 }
@@ -123,6 +123,24 @@ TEST(Startup, EmptyFirstRevisionIsAFailureNotSuccess) {
     test::PutText(b, pkg::kNewFw + 8, std::string(8, '\0'));
     const SimRun r = Start(b, {"/S"});
     EXPECT_EQ(r.code, 255);
+}
+
+// A run that stops before its log starts has no log of its own: its archive steps must leave the
+// archive and the left-over log of an earlier run as they are.
+TEST(Startup, RunWithoutALogLeavesTheEarlierArchiveAlone) {
+    const char* kZip = "C:\\Users\\Operator\\AppData\\Local\\KestrelLog.zip";
+    auto unreadableOptions = Package(1);
+    unreadableOptions[pkg::kOptionString + 5] = 'x';
+    auto emptyFirstRevision = Package(1);
+    test::PutText(emptyFirstRevision, pkg::kNewFw + 8, std::string(8, '\0'));
+    for (const auto& block : {unreadableOptions, emptyFirstRevision}) {
+        auto m = test::MakeMachine();
+        ASSERT_TRUE(m->files().WriteWholeFile(kZip, "earlier archive"));
+        ASSERT_TRUE(m->files().WriteWholeFile(kLog, "killed run line\r\n"));
+        EXPECT_EQ(RunKestrel(m->platform(), PackageView(block), {"/S"}), 255);
+        EXPECT_EQ(m->files().ReadWholeFile(kZip), std::optional<std::string>("earlier archive"));
+        EXPECT_EQ(m->files().ReadWholeFile(kLog), std::optional<std::string>("killed run line\r\n"));
+    }
 }
 
 TEST(Startup, SecondInstanceQuitsAtOnceAndLeavesTheLogAlone) {

@@ -111,10 +111,6 @@ void PutNumber(std::span<uint8_t> block, size_t offset, uint64_t v) {
     Put(block, offset, 11, digits);
 }
 
-bool UnfilledRecord(const FLSH_RECORD& r) {
-    return std::memcmp(r.START, "#FLS", 4) == 0 && r.END[0] == '#' && r.CMODEL[0] == '#';
-}
-
 }  // namespace
 
 std::span<const OptionSpec> Options() { return kOptions; }
@@ -213,7 +209,13 @@ std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std:
             }
         }
     }
+    // Left out, the flag would read "0": the boot-time road, the more invasive one. It is never
+    // taken by default.
+    if (const auto it = doc.find("options"); it == doc.end() || !it->is_object() || !it->contains("bWindowsFlash"))
+        e.Add("options.bWindowsFlash",
+              "missing: say true (flash from Windows now) or false (images stored enciphered, flashed at the next boot)");
     const bool enciphered = !m.windowsFlash();
+    const bool useFwExt = m.digits[2 - 2] != '0';
 
     if (const auto it = doc.find("images"); it != doc.end()) {
         if (!it->is_array()) {
@@ -230,10 +232,13 @@ std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std:
                 }
                 UnknownKeys(jm, {"file", "NEW_FW", "FW_EXT", "constraints"}, f + ".", e);
                 Image img;
-                Text(jm, "NEW_FW", f + ".NEW_FW", 8, true, img.NEW_FW, e);
-                if (jm.contains("NEW_FW") && jm["NEW_FW"].is_string() && jm["NEW_FW"].get_ref<const std::string&>().empty())
-                    e.Add(f + ".NEW_FW", "must not be empty (the program reads the target revision from it)");
-                Text(jm, "FW_EXT", f + ".FW_EXT", 8, false, img.FW_EXT, e);
+                // The program reads both revisions trimmed of blanks: one of blanks only is none.
+                if (Text(jm, "NEW_FW", f + ".NEW_FW", 8, true, img.NEW_FW, e) && TrimText(img.NEW_FW).empty())
+                    e.Add(f + ".NEW_FW", "holds no revision (empty or blanks only): the program reads the target revision from it");
+                if (Text(jm, "FW_EXT", f + ".FW_EXT", 8, false, img.FW_EXT, e) && useFwExt && TrimText(img.FW_EXT).empty())
+                    e.Add(f + ".FW_EXT",
+                          "holds no revision (missing, empty or blanks only) while options.bUseFWExt is true: every drive "
+                          "would read as up to date");
                 if (!jm.contains("file")) {
                     e.Add(f + ".file", "missing");
                 } else if (!jm["file"].is_string()) {
@@ -569,12 +574,17 @@ json DescribeJson(const PackageView& v) {
             img["sha256"] = Sha256Hex(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(v.BIN_SIZE(k))));
         } else {
             img["sha256"] = nullptr;
-            img["error"] = r == ImageLoadResult::TooLarge ? "larger than the image buffer" : "outside the image region";
+            img["error"] = r == ImageLoadResult::TooLarge        ? "larger than the image buffer"
+                           : r == ImageLoadResult::OutsideRegion ? "outside the image region"
+                                                                 : "not one of the package's images";
         }
         img["NEW_FW"] = BytesToUtf8(FieldText(v.NewFwRaw(k).data(), 8));
         img["FW_EXT"] = BytesToUtf8(FieldText(v.FwExtRaw(k).data(), 8));
+        // Described as the program's constraint check reads the records: an unfilled first record
+        // leaves the image open to every drive, whatever the records after it say; an unfilled
+        // record elsewhere never matches and is not shown.
         json cons = json::array();
-        for (size_t j = 0; j < kRecordsPerImage; ++j) {
+        for (size_t j = 0; j < kRecordsPerImage && !UnfilledRecord(v.Record(k, 0)); ++j) {
             const FLSH_RECORD rec = v.Record(k, j);
             if (UnfilledRecord(rec)) continue;
             cons.push_back({{"CMODEL", BytesToUtf8(PackageView::RecordField(rec.CMODEL, 40))},
