@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/Texts.h"
 #include "package/PackageOptions.h"
+#include "support/Big5.h"
 #include "support/DebugLog.h"
 #include "support/Format.h"
 #include "support/ResultRecords.h"
@@ -23,6 +24,7 @@ TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::v
       imageBuffer_(kImageBufferSize, 0) {
     // The window's WM_POWERBROADCAST handler lives exactly as long as the window object.
     p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
+    BuildWindow();
 }
 
 TKestrelMain::~TKestrelMain() {
@@ -35,7 +37,8 @@ std::string TKestrelMain::Text(const std::string& english) const { return LocalT
 
 void TKestrelMain::WriteLog(std::string_view text) {
     if (!bLogEnabled) return;
-    AppendLogLine(*p_.files, *p_.clock, sLogFile, text, true);
+    // Chinese texts go to the log in Big5, as the log's readers expect.
+    AppendLogLine(*p_.files, *p_.clock, sLogFile, ToBig5(text), true);
 }
 
 void TKestrelMain::EndRun(int32_t code) {
@@ -116,12 +119,12 @@ void TKestrelMain::StartUp() {
     iErrorLevel = exitcode::kStartupOrDeclined;
     ArchiveLogStep();
 
-    sLabel1 = Text("Please select target device");
-    sLblUpdateMsg = Text("it will be updated from");
-    sLblTo = Text("To");
-    sLblMsg = Text("Message");
-    sCmdUpdate = Text("Update");
-    sCmdClose = Text("Close");
+    Label1.SetCaption(Text("Please select target device"));
+    lblUpdateMsg.SetCaption(Text("it will be updated from"));
+    lblTo.SetCaption(Text("To"));
+    lblMsg.SetCaption(Text("Message"));
+    cmdUpdate.SetCaption(Text("Update"));
+    cmdClose.SetCaption(Text("Close"));
 
     WriteLog("Check usage ...");
     if (!ParseCommandLine(*this)) return;

@@ -3,9 +3,8 @@
 #include <map>
 
 namespace kestrel {
-namespace {
 
-const std::map<std::string, std::string>& Table() {
+const std::map<std::string, std::string>& TextTable() {
     static const std::map<std::string, std::string> t = {
         {"Please select target device", "請選擇您要更新的SSD"},
         {"it will be updated from", "SDD韌體將被更新 , 從"},
@@ -31,12 +30,10 @@ const std::map<std::string, std::string>& Table() {
     return t;
 }
 
-}  // namespace
-
 std::string LocalText(const std::string& english, bool chinese) {
     if (!chinese) return english;
-    const auto it = Table().find(english);
-    return it == Table().end() ? english : it->second;
+    const auto it = TextTable().find(english);
+    return it == TextTable().end() ? english : it->second;
 }
 
 }  // namespace kestrel

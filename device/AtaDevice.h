@@ -10,9 +10,12 @@
 
 #include "discovery/DevMgr.h"
 #include "device/AtaDecode.h"
+#include "device/NvmeDecode.h"
 #include "discovery/RegData.h"
 #include "platform/Platform.h"
 #include "platform/wire/Ata.h"
+#include "platform/wire/Csmi.h"
+#include "platform/wire/Nvme.h"
 #include "support/HiTimer.h"
 
 namespace kestrel {
@@ -43,6 +46,10 @@ constexpr uint32_t ATA_DIR_OUT = 4;
 constexpr int32_t SELECT_ATA = 0;
 constexpr int32_t SELECT_CSMI = 14;
 constexpr int32_t SELECT_NVME = 16;
+
+// Data directions of an Intel RST NVMe pass-through.
+constexpr uint32_t NVME_DIR_WRITE = 1;
+constexpr uint32_t NVME_DIR_READ = 2;
 
 constexpr uint32_t kDeviceBufferSize = 524288;  // read and write buffers
 constexpr uint32_t kCsmiBufferSize = 524456;    // one STP pass-through with up to 512 KiB of data
@@ -106,6 +113,42 @@ public:
     uint8_t ReadVendorBuffer(uint8_t feature, uint8_t count);
     void DetectProtocol();
 
+    // --- CSMI port discovery (device/CsmiPorts.cpp)
+    // One CSMI request on the open port; an ATA result code. Codes other than driver information,
+    // phy information and STP pass-through give 1 without sending anything.
+    uint8_t csmi_ioctl(uint32_t controlCode, uint8_t* request, uint32_t requestSize);
+    // Driver information and phy table of the selected controller port.
+    bool get_phy_info(wire::CSMI_SAS_PHY_INFO& info);
+    // The driver information of the last get_phy_info (zero when none was read).
+    wire::CSMI_SAS_DRIVER_INFO CsmiDriverInfo{};
+
+    // --- NVMe firmware through the inbox driver (device/NvmeInbox.cpp)
+    // The caller passes a zeroed buffer of wire::kMiniportFirmwareBufferSize bytes; the slot
+    // information comes back in it from byte 52. True when DeviceIoControl succeeded.
+    bool DeviceGetFirmwareInfo(uint8_t* buffer, uint32_t bufferSize, bool log);
+    // 1 when the image was downloaded and activated (ReturnCode 0, or 32: active after a reset).
+    uint8_t NvmeFirmwareUpdate(const uint8_t* image, uint32_t imageSize, uint8_t commitAction, uint8_t requestedSlot);
+    // Identify Controller of the record's drive into the read buffer (4096 bytes); closes hDevice.
+    bool DoIdentifyDeviceNVMeStorageQuery(int32_t index);
+
+    // --- NVMe through Intel RST (device/NvmeIrst.cpp)
+    // One NVMe command on the open RST port. header, when given, receives the first 168 bytes of
+    // the request (command and completion entry). data null with NVME_DIR_WRITE sends the write
+    // buffer; NVME_DIR_READ receives into the read buffer. True when DeviceIoControl succeeded.
+    bool Send_IRST_NVME_PASS_THROUTH(uint8_t pathId, const wire::NVME_COMMAND& command, const uint8_t* data,
+                                     uint32_t dataLength, bool ioCommand, wire::INTEL_NVME_PASS_THROUGH* header,
+                                     uint32_t timeoutSeconds, uint32_t direction);
+    // The caller passes a zeroed buffer of wire::kIrstFirmwareBufferSize bytes; the version-2 slot
+    // information comes back in it from byte 56. True when DeviceIoControl succeeded.
+    bool IrstDeviceGetFirmwareInfo(int32_t ha, uint8_t target, bool log, uint32_t bufferSize, uint8_t* buffer, uint8_t lun,
+                                   uint8_t pathId);
+    uint8_t IrstFirmwareUpdate(int32_t ha, uint8_t target, uint8_t commitAction, uint8_t requestedSlot, uint32_t imageSize,
+                               const uint8_t* image, uint8_t lun, uint8_t pathId);
+
+    // The ReturnCode of the last firmware request (information, download or activate), inbox or
+    // RST; after a successful update 32 says the new firmware runs only after a reset.
+    uint32_t dwFwReturnCode = 0;
+
     // --- state the callers read and set
     int32_t iVisualStyle = 0;
     int32_t iCmdTotal = 0;
@@ -128,6 +171,18 @@ private:
     bool Call(uint32_t code, void* buf, uint32_t size, uint32_t& returned);
     bool ReopenIfClosed();
     uint32_t TimeoutSeconds() const;
+    // Firmware requests shared by the inbox and the Intel RST paths (device/NvmeInbox.cpp). The
+    // RST request carries the drive's address and the version-2 records.
+    struct FirmwareRoute {
+        bool irst = false;
+        uint8_t pathId = 0, target = 0, lun = 0;
+    };
+    void FillFirmwareRequest(const FirmwareRoute& route, uint8_t* buffer, uint32_t size, uint32_t function);
+    uint8_t RunFirmwareUpdate(const FirmwareRoute& route, const uint8_t* image, uint32_t imageSize, uint8_t activateVersion,
+                              uint8_t requestedSlot, int32_t ha);
+    bool FirmwareCall(uint8_t* buffer, uint32_t size, uint32_t& error, std::string& raised);
+    void LogFirmwareSlots(const FirmwareSlots& slots);
+    void LogActivateResult(uint32_t returnCode);
     void CommandLine(uint8_t cmd, uint8_t fr, uint8_t sc, uint8_t sn, uint8_t cl, uint8_t ch);
 
     Platform p_;

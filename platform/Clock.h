@@ -23,6 +23,12 @@ public:
     // GetDateFormatA(DATE_SHORTDATE) and GetTimeFormatA(0) in the user's locale.
     virtual std::string FormatShortDate(const LocalTime& t) = 0;
     virtual std::string FormatLongTime(const LocalTime& t) = 0;
+
+    // A worker thread starts sharing this clock (called by its creator before it runs) and stops
+    // (called by the worker as its last act). Windows needs neither; a simulated clock uses them to
+    // keep its time coherent between threads.
+    virtual void ThreadJoining() {}
+    virtual void ThreadLeaving() {}
 };
 
 }  // namespace kestrel

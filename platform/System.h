@@ -39,7 +39,12 @@ public:
     // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) of a Windows error code, without a trailing newline.
     virtual std::string ErrorMessageText(uint32_t code) = 0;
     virtual uint32_t GetLastError() = 0;
+    // SetThreadExecutionState: the previous state, 0 on failure.
+    virtual uint32_t SetThreadExecutionState(uint32_t flags) { (void)flags; return 0; }
 };
+
+constexpr uint32_t ES_SYSTEM_REQUIRED_FLAG = 0x00000001;
+constexpr uint32_t ES_CONTINUOUS_FLAG = 0x80000000;
 
 constexpr int32_t SM_SERVERR2_INDEX = 89;
 constexpr uint32_t EWX_SHUTDOWN_FLAG = 1;

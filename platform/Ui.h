@@ -2,7 +2,11 @@
 // The message loop, timers, message boxes, the main window's frame and the single-instance mutex.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/UiControls.h"
 
 namespace kestrel {
 
@@ -65,6 +69,33 @@ public:
     // The main window's WM_POWERBROADCAST handler: gets the event code (wParam), gives the answer.
     // An empty function leaves the message to the default handling.
     virtual void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) { (void)handler; }
+
+    // ShutdownBlockReasonCreate / ShutdownBlockReasonDestroy on the main window; while a reason is
+    // set the window also refuses the end of the session. False when Windows refused (or has no
+    // such call).
+    virtual bool ShutdownBlockReasonCreate(const std::string& reason) { (void)reason; return false; }
+    virtual bool ShutdownBlockReasonDestroy() { return false; }
+    // The main window's controls (platform/UiControls.h). The logic owns their state; each change
+    // is handed over whole, and the first update of an id creates the control.
+    virtual void SetClientSize(int width, int height) = 0;
+    // The window's outer height (frame and caption included), in logical pixels.
+    virtual void SetWindowHeight(int height) = 0;
+    // Caption and frame height that the window adds to its client area, in logical pixels.
+    virtual int NonClientHeight() = 0;
+    virtual void UpdateControl(const UiControlState& control) = 0;
+    // Size of a text in the 13-pixel Tahoma of the labels, in logical pixels.
+    virtual UiSize MeasureText(const std::string& text, bool bold) = 0;
+    // The owner-draw callback of the drop-down lists (items measure 30 pixels).
+    virtual void SetDrawHandler(std::function<std::vector<UiDrawOp>(const UiDrawItem&)> handler) = 0;
+    // Clicks and selection changes of the controls, by control id.
+    virtual void SetEventHandler(std::function<void(int control, UiEvent event, int value)> handler) = 0;
+    // GetKeyState: negative while the key is held down.
+    virtual int16_t GetKeyState(int virtualKey) = 0;
+    // The file-open dialog owned by the main window: the chosen path, or nothing when cancelled.
+    // filter: "description|pattern" pairs separated by '|'.
+    virtual std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filter) = 0;
+    // Finds the top-level window with this exact caption and sends it WM_CLOSE; false when none.
+    virtual bool CloseWindowTitled(const std::string& caption) = 0;
 };
 
 }  // namespace kestrel

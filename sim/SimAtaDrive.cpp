@@ -144,6 +144,7 @@ SimAtaDrive::SimAtaDrive(const json& c, SimClock& clock, std::optional<std::file
             x.winError = f.value("win_error", 0u);
             x.lateMs = f.value("late_ms", int64_t{0});
             x.withData = f.value("with_data", false);
+            x.executed = f.value("executed", false);
             faults_.push_back(x);
         }
     }
@@ -154,6 +155,9 @@ SimAtaDrive::SimAtaDrive(const json& c, SimClock& clock, std::optional<std::file
             if (s.is_object() && s.contains(serial_) && s[serial_].is_object() && s[serial_].contains("revision") &&
                 s[serial_]["revision"].is_string())
                 revision_ = s[serial_]["revision"].get<std::string>().substr(0, 8);
+            if (s.is_object() && s.contains(serial_) && s[serial_].is_object() && s[serial_].contains("def") &&
+                s[serial_]["def"].is_string())
+                def_ = s[serial_]["def"].get<std::string>().substr(0, 8);
         }
     }
 }
@@ -170,7 +174,7 @@ void SimAtaDrive::Persist() {
             if (old.is_object()) s = old;
         }
     }
-    s[serial_] = {{"revision", revision_}};
+    s[serial_] = {{"revision", revision_}, {"def", def_}};
     std::ofstream(*stateDir_ / "drives.json") << s.dump(2) << "\n";
 }
 
@@ -231,6 +235,14 @@ SimAtaDrive::Result SimAtaDrive::Execute(const std::string& transport, const uin
             return r;
         }
         if (f.lateMs) clock_.SleepUntilNs(clock_.NowNs() + f.lateMs * 1'000'000);
+        if (f.status >= 0 && f.executed) {
+            // The drive carries the command out and still answers with the error.
+            Run(regs, dataOut, outLen, durationMs);
+            r = Abort(static_cast<uint8_t>(f.error));
+            r.status = static_cast<uint8_t>(f.status);
+            faulted = true;
+            break;
+        }
         if (f.status >= 0) {
             r = f.withData && regs[6] == 0xEC ? Result{} : Abort(static_cast<uint8_t>(f.error));
             if (f.withData && regs[6] == 0xEC) {
@@ -353,11 +365,14 @@ bool SimAtaDrive::Validate(std::string& revision, std::string& why) {
         return false;
     }
     revision = info->revision;
+    validatedExt_ = info->extRevision;
     return true;
 }
 
 void SimAtaDrive::Activate(const std::string& revision, bool restart, int64_t& durationMs) {
     revision_ = revision;
+    // The extended revision (DEF) comes with the firmware when the image names one.
+    if (!validatedExt_.empty()) def_ = validatedExt_.substr(0, 8);
     pending_.clear();
     durationMs += activateMs_;
     if (restart && restartMs_ > 0) absentUntilNs_ = clock_.NowNs() + (durationMs + restartMs_) * 1'000'000;

@@ -59,6 +59,7 @@ private:
         uint32_t winError = 0;
         int64_t lateMs = 0;
         bool withData = false;
+        bool executed = false;  // the command is carried out before the error answer
     };
     struct Result {
         uint8_t status = 0x50, error = 0;
@@ -85,6 +86,7 @@ private:
     SimClock& clock_;
     std::optional<std::filesystem::path> stateDir_;
     std::string model_, revision_, serial_, def_, ppid_, pending_;
+    std::string validatedExt_;  // the extended revision of the image last validated
     uint16_t specificConfig_ = 0xC837, security_ = 0;
     uint8_t enterpriseFlags_ = 0;
     bool vendorFf_ = true, newErase_ = true, satRegisters_ = false, activateAfterDownload_ = false, rejectImages_ = false;

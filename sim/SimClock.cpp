@@ -1,5 +1,6 @@
 #include "sim/SimClock.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace kestrel::sim {
@@ -128,21 +129,93 @@ SimClock::SimClock(bool virtualTime, const LocalTime& startLocal, std::string sh
       realStart_(std::chrono::steady_clock::now()) {}
 
 int64_t SimClock::NowNs() {
-    if (virtual_) return virtualNs_;
+    if (virtual_) return virtualNs_.load();
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - realStart_).count();
 }
 
 void SimClock::Advance(int64_t ns) {
-    if (virtual_ && ns > 0) virtualNs_ += ns;
+    if (!virtual_ || ns <= 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    virtualNs_ += ns;
+    // A waiter whose time has come runs again.
+    for (Waiter* w : waiters_)
+        if (w->until <= virtualNs_) w->released = true;
+    std::erase_if(waiters_, [](const Waiter* w) { return w->released; });
+    changed_.notify_all();
 }
 
 void SimClock::SleepUntilNs(int64_t ns) {
+    if (virtual_) {
+        WaitVirtual(ns, nullptr);
+        return;
+    }
     const int64_t now = NowNs();
-    if (ns <= now) return;
-    if (virtual_)
+    if (ns > now) std::this_thread::sleep_for(std::chrono::nanoseconds(ns - now));
+}
+
+bool SimClock::WaitUntilNs(int64_t ns, const std::function<bool()>& wake) {
+    if (!virtual_) {
+        SleepUntilNs(ns);
+        return wake();
+    }
+    return WaitVirtual(ns, &wake);
+}
+
+void SimClock::ThreadJoining() {
+    if (!virtual_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++threads_;
+}
+
+void SimClock::ThreadLeaving() {
+    if (!virtual_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (threads_ > 1) --threads_;
+    StepLocked();
+}
+
+void SimClock::WakeWaiters() {
+    if (!virtual_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool any = false;
+    for (Waiter* w : waiters_)
+        if (w->wake != nullptr && (*w->wake)()) w->released = w->woken = any = true;
+    if (!any) return;
+    std::erase_if(waiters_, [](const Waiter* w) { return w->released; });
+    changed_.notify_all();
+}
+
+void SimClock::StepLocked() {
+    if (static_cast<int>(waiters_.size()) < threads_ || waiters_.empty()) return;
+    // Every thread waits: the ones with something to do go first, at the present time.
+    bool any = false;
+    for (Waiter* w : waiters_)
+        if (w->wake != nullptr && (*w->wake)()) w->released = w->woken = any = true;
+    if (!any) {
+        int64_t next = waiters_.front()->until;
+        for (const Waiter* w : waiters_) next = std::min(next, w->until);
+        if (next > virtualNs_) virtualNs_ = next;
+        for (Waiter* w : waiters_)
+            if (w->until <= virtualNs_) w->released = true;
+    }
+    std::erase_if(waiters_, [](const Waiter* w) { return w->released; });
+    changed_.notify_all();
+}
+
+bool SimClock::WaitVirtual(int64_t ns, const std::function<bool()>* wake) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wake != nullptr && (*wake)()) return true;
+    if (ns <= virtualNs_) return false;
+    if (threads_ <= 1 && waiters_.empty()) {
+        // Alone: the wait passes at once.
         virtualNs_ = ns;
-    else
-        std::this_thread::sleep_for(std::chrono::nanoseconds(ns - now));
+        return false;
+    }
+    Waiter self{ns, wake};
+    waiters_.push_back(&self);
+    StepLocked();
+    changed_.wait(lock, [&] { return self.released; });
+    return self.woken;
 }
 
 bool SimClock::QueryPerformanceFrequency(int64_t& frequency) {

@@ -1,8 +1,13 @@
 #pragma once
 // The simulated machine's time: virtual by default (a wait advances it at once), or the real clock.
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -20,6 +25,8 @@ public:
     LocalTime GetLocalTime() override;
     std::string FormatShortDate(const LocalTime& t) override;
     std::string FormatLongTime(const LocalTime& t) override;
+    void ThreadJoining() override;
+    void ThreadLeaving() override;
 
     bool IsVirtual() const { return virtual_; }
     // Nanoseconds since the start of the run.
@@ -28,6 +35,11 @@ public:
     void Advance(int64_t ns);
     // Blocks (real time) or advances (virtual time) until the given run time.
     void SleepUntilNs(int64_t ns);
+    // Virtual time: SleepUntilNs that also ends as soon as wake() holds (checked under the clock's
+    // lock, and again after every WakeWaiters). True when it ended by wake().
+    bool WaitUntilNs(int64_t ns, const std::function<bool()>& wake);
+    // Something a waiter's wake() looks at has changed.
+    void WakeWaiters();
 
     static constexpr int64_t kFrequency = 10'000'000;  // counts per second, as Windows commonly reports
 
@@ -36,8 +48,23 @@ private:
     bool hasCounter_;
     LocalTime start_;
     std::string shortDate_, longTime_;
-    int64_t virtualNs_ = 0;
     std::chrono::steady_clock::time_point realStart_;
+
+    // Virtual time shared by threads: it moves only when every thread of the run waits, to the
+    // earliest deadline among them, so each thread sees the others' waits in order.
+    struct Waiter {
+        int64_t until;
+        const std::function<bool()>* wake;
+        bool released = false;
+        bool woken = false;
+    };
+    bool WaitVirtual(int64_t ns, const std::function<bool()>* wake);
+    void StepLocked();
+    std::atomic<int64_t> virtualNs_{0};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int threads_ = 1;
+    std::vector<Waiter*> waiters_;
 };
 
 // Windows date and time pictures ("M/d/yyyy", "h:mm:ss tt", quoted literals).

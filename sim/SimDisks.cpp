@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "sim/SimCsmiController.h"
 #include "sim/SimDriveModel.h"
 #include "sim/SimMachine.h"
 
@@ -58,6 +59,7 @@ struct SimDiskConfig {
     std::string vendor, product, revision, serial;
     std::optional<uint32_t> revisionOffset, serialOffset;
     std::optional<uint32_t> deviceNumber;
+    bool passThroughRaises = false;
 };
 
 // A disk as its class driver answers the path queries; everything else goes to the drive.
@@ -98,6 +100,8 @@ public:
             std::memcpy(&queryType, in + 4, 4);
             if (propertyId == 0 && queryType == 0) return DeviceDescriptor(out, outSize, returned);
         }
+        // A driver that faults inside the call: the caller sees an exception, not an error code.
+        if (cfg_.passThroughRaises) throw std::runtime_error("simulated fault inside DeviceIoControl");
         if (drive_) return drive_->Ioctl(code, in, inSize, out, outSize, returned);
         return kErrorInvalidFunction;
     }
@@ -262,12 +266,15 @@ void LoadStorageDevices(const json& description, SimMachine& machine) {
             c.revisionOffset = GetOptional<uint32_t>(o, "product_revision_offset", std::nullopt, where + ".descriptor");
             c.serialOffset = GetOptional<uint32_t>(o, "serial_number_offset", std::nullopt, where + ".descriptor");
         }
+        c.passThroughRaises = Get<bool>(d, "pass_through_raises", false, where);
         c.deviceNumber = GetOptional<uint32_t>(d, "device_number", static_cast<uint32_t>(i - 1), where);
         std::shared_ptr<SimStorageDevice> drive;
         if (d.contains("drive") && !d["drive"].is_null()) drive = MakeDriveModel(d["drive"], machine);
         tree.AddInterface(path, node, Get<uint32_t>(d, "hidden_for_first_enumerations", 0, where));
         machine.storage().Attach(path, std::make_shared<SimDisk>(std::move(c), std::move(drive)));
     }
+
+    LoadCsmiControllers(description, machine);
 
     const json volumes = description.value("volumes", json::array());
     if (!volumes.is_array()) Bad("volumes", "must be an array");

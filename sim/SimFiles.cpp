@@ -112,6 +112,7 @@ void SimFiles::LoadState() {
 }
 
 bool SimFiles::AppendToFile(const std::string& pathIn, std::string_view bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const std::string path = Resolve(pathIn);
     const std::string k = Key(path);
     if (protected_.count(k) || !DirExists(Parent(k)) || dirsSet_.count(k)) return false;
@@ -129,6 +130,7 @@ bool SimFiles::AppendToFile(const std::string& pathIn, std::string_view bytes) {
 }
 
 bool SimFiles::WriteWholeFile(const std::string& pathIn, std::string_view bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const std::string path = Resolve(pathIn);
     const std::string k = Key(path);
     if (protected_.count(k) || !DirExists(Parent(k)) || dirsSet_.count(k)) return false;
@@ -140,6 +142,7 @@ bool SimFiles::WriteWholeFile(const std::string& pathIn, std::string_view bytes)
 }
 
 std::optional<std::string> SimFiles::ReadWholeFile(const std::string& pathIn) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const std::string path = Resolve(pathIn);
     const auto it = files_.find(Key(path));
     if (it == files_.end()) return std::nullopt;
@@ -147,6 +150,7 @@ std::optional<std::string> SimFiles::ReadWholeFile(const std::string& pathIn) {
 }
 
 bool SimFiles::DeleteFile(const std::string& pathIn) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const std::string path = Resolve(pathIn);
     const auto it = files_.find(Key(path));
     if (it == files_.end() || protected_.count(it->first)) return false;
@@ -158,9 +162,13 @@ bool SimFiles::DeleteFile(const std::string& pathIn) {
     return true;
 }
 
-bool SimFiles::FileExists(const std::string& path) { return files_.count(Key(Resolve(path))) != 0; }
+bool SimFiles::FileExists(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return files_.count(Key(Resolve(path))) != 0;
+}
 
 bool SimFiles::CreateDirectory(const std::string& pathIn) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const std::string path = Resolve(pathIn);
     const std::string k = Key(path);
     if (dirsSet_.count(k) || files_.count(k) || !DirExists(Parent(k))) return false;
@@ -173,6 +181,7 @@ bool SimFiles::CreateDirectory(const std::string& pathIn) {
 }
 
 std::map<std::string, std::string> SimFiles::Snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::map<std::string, std::string> out;
     for (const auto& [k, e] : files_) out[e.path] = e.bytes;
     return out;

@@ -3,6 +3,7 @@
 // a state folder, written through to <state>/files/<drive letter>/... so a later run sees them.
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,7 +41,10 @@ public:
     bool CreateDirectory(const std::string& path) override;
 
     // Files that refuse to be opened for writing (a full disk, a file held open elsewhere).
-    void SetWriteProtected(const std::string& path) { protected_.insert(Key(path)); }
+    void SetWriteProtected(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        protected_.insert(Key(path));
+    }
     // Every file, by its path as first written.
     std::map<std::string, std::string> Snapshot() const;
     // Where a Windows path lives on the host, inside the state folder.
@@ -60,6 +64,8 @@ private:
     void Persist(const Entry& e);
     void LoadState();
 
+    // The GUI thread and the flash thread both write the debug log.
+    mutable std::mutex mutex_;
     SimDirectories dirs_;
     std::optional<std::filesystem::path> state_;
     std::map<std::string, Entry> files_;

@@ -145,6 +145,7 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     }
     system_ = std::make_unique<SimSystem>(sc);
     ui_ = std::make_unique<SimUi>(*clock_, opts_.answers, opts_.interactive, opts_.echo);
+    ui_->SetShowWindow(opts_.show);
     if (win.contains("mutexes_held_elsewhere"))
         for (const auto& m : win["mutexes_held_elsewhere"]) ui_->HoldMutexElsewhere(m.get<std::string>());
 
@@ -172,7 +173,8 @@ void SimMachine::SaveState() {
     const LocalTime t = clock_->GetLocalTime();
     const std::string buf = Fmt("%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
     std::ofstream(*opts_.stateDir / "clock.json") << json{{"now", buf}}.dump() << "\n";
-    if (!system_->ExitRequests().empty() || !system_->ShellStarts().empty()) {
+    if (!system_->ExitRequests().empty() || !system_->ExecutionStateCalls().empty() || !ui_->ShutdownBlockCalls().empty() ||
+        !system_->ShellStarts().empty()) {
         json events = json::array();
         std::ifstream in(*opts_.stateDir / "events.json");
         if (in) {
@@ -180,6 +182,13 @@ void SimMachine::SaveState() {
             if (old.is_array()) events = old;
         }
         for (uint32_t flags : system_->ExitRequests()) events.push_back({{"ExitWindowsEx", flags}, {"at", buf}});
+        for (uint32_t flags : system_->ExecutionStateCalls()) events.push_back({{"SetThreadExecutionState", flags}, {"at", buf}});
+        for (const std::string& call : ui_->ShutdownBlockCalls()) {
+            if (call == "-")
+                events.push_back({{"ShutdownBlockReasonDestroy", true}, {"at", buf}});
+            else
+                events.push_back({{"ShutdownBlockReasonCreate", call.substr(1)}, {"at", buf}});
+        }
         for (const ShellStart& st : system_->ShellStarts())
             events.push_back({{"ShellExecute", {{"operation", st.operation}, {"file", st.file}, {"parameters", st.parameters},
                                                  {"directory", st.directory}, {"show", st.showCommand}}},
@@ -212,6 +221,10 @@ std::unique_ptr<SimMachine> SimMachine::FromEnvironment(bool echo) {
             if (!item.empty()) o.answers.push_back(item);
     }
     o.interactive = isatty(0) != 0 && std::getenv("KESTREL_SIM_ANSWERS") == nullptr;
+    if (const char* v = std::getenv("KESTREL_SIM_SHOW"); v && *v)
+        o.show = std::string(v) == "1";
+    else
+        o.show = isatty(1) != 0;
     return std::make_unique<SimMachine>(ParseDescription(text), std::move(o));
 }
 

@@ -28,6 +28,7 @@ struct SimOptions {
     std::vector<std::string> answers;
     bool interactive = false;  // ask the terminal when the scripted answers run out
     bool echo = false;         // print message boxes and events to stderr
+    bool show = false;         // print the main window as text on stdout when it changes
 };
 
 // The embedded default machine description.
@@ -41,7 +42,8 @@ public:
     SimMachine(const SimMachine&) = delete;
     SimMachine& operator=(const SimMachine&) = delete;
 
-    // From KESTREL_SIM_MACHINE, KESTREL_SIM_STATE, KESTREL_SIM_CLOCK and KESTREL_SIM_ANSWERS.
+    // From KESTREL_SIM_MACHINE, KESTREL_SIM_STATE, KESTREL_SIM_CLOCK, KESTREL_SIM_ANSWERS and
+    // KESTREL_SIM_SHOW.
     static std::unique_ptr<SimMachine> FromEnvironment(bool echo);
     static nlohmann::json ParseDescription(const std::string& text);
 

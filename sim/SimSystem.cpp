@@ -156,4 +156,11 @@ std::string SimSystem::ErrorMessageText(uint32_t code) {
     return c != common.end() ? c->second : "Unknown error.";
 }
 
+uint32_t SimSystem::SetThreadExecutionState(uint32_t flags) {
+    executionCalls_.push_back(flags);
+    const uint32_t previous = executionState_;
+    if (flags & ES_CONTINUOUS_FLAG) executionState_ = flags;
+    return previous;
+}
+
 }  // namespace kestrel::sim

@@ -67,6 +67,7 @@ public:
     std::optional<std::string> GetOwnFileVersion() override { return cfg_.fileVersion; }
     std::string ErrorMessageText(uint32_t code) override;
     uint32_t GetLastError() override { return lastError_; }
+    uint32_t SetThreadExecutionState(uint32_t flags) override;
 
     SimSystemConfig& config() { return cfg_; }
     // ExitWindowsEx calls, recorded: the sim never performs them.
@@ -74,6 +75,10 @@ public:
     // Shell starts, recorded: the sim never runs anything.
     const std::vector<ShellStart>& ShellStarts() const { return shellStarts_; }
     int VerifyCalls() const { return verifyCalls_; }
+    // SetThreadExecutionState calls in order, and the state they leave (ES_CONTINUOUS flags stay
+    // until the next continuous call; others apply once and are not kept).
+    const std::vector<uint32_t>& ExecutionStateCalls() const { return executionCalls_; }
+    uint32_t ExecutionState() const { return executionState_; }
 
 private:
     void MaybeThrow(const char* call) const;
@@ -82,6 +87,8 @@ private:
     std::vector<ShellStart> shellStarts_;
     uint32_t lastError_ = 0;
     int verifyCalls_ = 0;
+    std::vector<uint32_t> executionCalls_;
+    uint32_t executionState_ = ES_CONTINUOUS_FLAG;
 };
 
 }  // namespace kestrel::sim

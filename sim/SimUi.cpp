@@ -11,8 +11,12 @@ SimUi::SimUi(SimClock& clock, std::vector<std::string> answers, bool interactive
     : clock_(clock), answers_(answers.begin(), answers.end()), interactive_(interactive), echo_(echo), gui_(std::this_thread::get_id()) {}
 
 void SimUi::PostToGuiThread(std::function<void()> fn) {
-    std::lock_guard<std::mutex> lock(postedMutex_);
-    posted_.push_back(std::move(fn));
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        posted_.push_back(std::move(fn));
+    }
+    // A GUI thread waiting on the virtual clock wakes for it.
+    clock_.WakeWaiters();
 }
 
 bool SimUi::RunPosted() {
@@ -50,6 +54,7 @@ bool SimUi::FireDueTimers() {
 }
 
 void SimUi::ProcessMessages() {
+    ShowIfChanged();
     RunPosted();
     FireDueTimers();
 }
@@ -61,7 +66,10 @@ void SimUi::WaitForMessages(uint32_t timeoutMs) {
     }
     const int64_t until = std::min(clock_.NowNs() + static_cast<int64_t>(timeoutMs) * 1'000'000, NextDueNs());
     if (clock_.IsVirtual()) {
-        clock_.SleepUntilNs(until);
+        clock_.WaitUntilNs(until, [this] {
+            std::lock_guard<std::mutex> lock(postedMutex_);
+            return !posted_.empty();
+        });
         return;
     }
     // Real time: sleep in short slices so work posted from another thread is seen soon.
@@ -76,12 +84,14 @@ void SimUi::WaitForMessages(uint32_t timeoutMs) {
 
 void SimUi::RunMessageLoop() {
     while (!quit_) {
+        ShowIfChanged();
         if (RunPosted() || FireDueTimers()) continue;
         if (quit_) break;
         if (timers_.empty()) {
             std::lock_guard<std::mutex> lock(postedMutex_);
             if (posted_.empty()) {
                 // Nothing can happen any more: the user closes the window.
+                ShowIfChanged();
                 if (echo_) std::fprintf(stderr, "[sim] the window is idle; the user closes it\n");
                 quit_ = true;
                 break;
@@ -117,6 +127,7 @@ int SimUi::MessageBox(const std::string& text, const std::string& title, uint32_
         if (a == "cancel" || a == "c") return ID_CANCEL;
         return ID_OK;
     };
+    ShowIfChanged();
     if (echo_) std::fprintf(stderr, "[sim] message box \"%s\":\n%s\n", title.c_str(), text.c_str());
     if (whileBox_ && !inWhileBox_) {
         inWhileBox_ = true;
@@ -143,6 +154,7 @@ int SimUi::MessageBox(const std::string& text, const std::string& title, uint32_
 void SimUi::SetMainWindowVisible(bool visible) {
     visible_ = visible;
     if (visible) everShown_ = true;
+    ShowIfChanged();
 }
 
 MutexHandle SimUi::OpenNamedMutex(const std::string& name) {
@@ -162,6 +174,22 @@ void SimUi::CloseMutex(MutexHandle h) { own_.erase(h); }
 
 bool SimUi::BringOtherInstanceToFront(const std::string& /*windowClass*/, const std::string& /*title*/) {
     ++broughtToFront_;
+    return true;
+}
+
+bool SimUi::ShutdownBlockReasonCreate(const std::string& reason) {
+    blockCalls_.push_back("+" + reason);
+    // Windows refuses an empty reason.
+    if (reason.empty()) return false;
+    blockReason_ = reason;
+    return true;
+}
+
+bool SimUi::ShutdownBlockReasonDestroy() {
+    blockCalls_.push_back("-");
+    // Windows answers false when the window has no reason set.
+    if (blockReason_.empty()) return false;
+    blockReason_.clear();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -28,6 +29,9 @@ public:
     // (or the terminal is asked, when interactive).
     SimUi(SimClock& clock, std::vector<std::string> answers, bool interactive, bool echo);
 
+    // Print the window as text (on standard output) whenever it changes in a way a person notices.
+    void SetShowWindow(bool show) { show_ = show; }
+
     void RunMessageLoop() override;
     void RequestQuit() override { quit_ = true; }
     bool QuitRequested() override { return quit_; }
@@ -48,6 +52,42 @@ public:
     void CloseMutex(MutexHandle h) override;
     bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) override;
     void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) override { power_ = std::move(handler); }
+    bool ShutdownBlockReasonCreate(const std::string& reason) override;
+    bool ShutdownBlockReasonDestroy() override;
+    void SetClientSize(int width, int height) override;
+    void SetWindowHeight(int height) override;
+    int NonClientHeight() override { return kNonClientHeight; }
+    void UpdateControl(const UiControlState& control) override;
+    UiSize MeasureText(const std::string& text, bool bold) override;
+    void SetDrawHandler(std::function<std::vector<UiDrawOp>(const UiDrawItem&)> handler) override { draw_ = std::move(handler); }
+    void SetEventHandler(std::function<void(int, UiEvent, int)> handler) override { event_ = std::move(handler); }
+    int16_t GetKeyState(int virtualKey) override;
+    std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filter) override;
+    bool CloseWindowTitled(const std::string& caption) override;
+
+    // Caption and frame of a dialog-bordered window, as a classic Windows theme draws them.
+    static constexpr int kNonClientHeight = 29;
+
+    // The window as a person would see it: controls by form name.
+    const UiControlState* Control(const std::string& name) const;
+    int ClientWidth() const { return clientWidth_; }
+    int ClientHeight() const { return clientHeight_; }
+    int WindowHeight() const { return clientHeight_ + kNonClientHeight; }
+    // The item rectangle Windows gives the owner-draw handler for the closed list's selection field.
+    static UiRect SelectionFieldRect(const UiControlState& list);
+    // Paints item n of a list through the program's draw handler (selected: the focused look).
+    std::vector<UiDrawOp> DrawListItem(const std::string& name, int item, bool selected);
+    // The user: a click on a button, a choice in a list (ignored when the control is hidden or
+    // disabled, as Windows would), keys held down, the file-open dialog's answer.
+    bool Click(const std::string& name);
+    bool Choose(const std::string& name, int item);
+    void HoldKey(int virtualKey, bool down);
+    void SetOpenFileAnswer(std::optional<std::string> path) { openFile_ = std::move(path); }
+    const std::vector<std::string>& ClosedWindowTitles() const { return closedTitles_; }
+    // The text frame of the window as it is now.
+    std::string Render() const;
+    // Prints the frame when the window is visible and has changed noticeably since last printed.
+    void ShowIfChanged();
 
     // Delivers WM_POWERBROADCAST to the main window: the handler's answer, 0 when none is set.
     uint32_t DeliverPowerBroadcast(uint32_t event) { return power_ ? power_(event) : 0; }
@@ -67,6 +107,12 @@ public:
     bool WindowEverShown() const { return everShown_; }
     bool WindowVisible() const { return visible_; }
     int BroughtToFront() const { return broughtToFront_; }
+    // The shutdown block reason in force (empty: none), and every create ("+reason") and destroy
+    // ("-") call in order.
+    const std::string& ShutdownBlockReason() const { return blockReason_; }
+    const std::vector<std::string>& ShutdownBlockCalls() const { return blockCalls_; }
+    // WM_QUERYENDSESSION: whether the main window lets the session end.
+    bool QueryEndSession() const { return blockReason_.empty(); }
 
 private:
     struct Timer {
@@ -101,6 +147,21 @@ private:
     std::function<uint32_t(uint32_t)> power_;
     std::function<void()> whileBox_;
     bool inWhileBox_ = false;
+    std::string blockReason_;
+    std::vector<std::string> blockCalls_;
+
+    // The window's controls.
+    std::string RenderFrame(bool forComparison) const;
+    bool show_ = false;
+    int clientWidth_ = 0, clientHeight_ = 0;
+    std::map<int, UiControlState> controls_;
+    std::vector<int> order_;
+    std::function<std::vector<UiDrawOp>(const UiDrawItem&)> draw_;
+    std::function<void(int, UiEvent, int)> event_;
+    std::set<int> keysDown_;
+    std::optional<std::string> openFile_;
+    std::vector<std::string> closedTitles_;
+    std::string lastShown_;
 };
 
 }  // namespace kestrel::sim

@@ -5,10 +5,12 @@
 #include "platform/win32/Win32Api.h"
 #include "platform/win32/Win32DeviceTree.h"
 #include "platform/win32/Win32Services.h"
+#include "platform/win32/Win32Window.h"
 
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 
 namespace kestrel::win32 {
 
@@ -55,6 +57,7 @@ public:
     std::optional<std::string> GetOwnFileVersion() override;
     std::string ErrorMessageText(uint32_t code) override;
     uint32_t GetLastError() override { return ::GetLastError(); }
+    uint32_t SetThreadExecutionState(uint32_t flags) override;
 };
 
 // HKEY_LOCAL_MACHINE only; a RegKey is the HKEY's value.
@@ -109,6 +112,18 @@ public:
     void CloseMutex(MutexHandle h) override;
     bool BringOtherInstanceToFront(const std::string& windowClass, const std::string& title) override;
     void SetPowerBroadcastHandler(std::function<uint32_t(uint32_t)> handler) override { power_ = std::move(handler); }
+    bool ShutdownBlockReasonCreate(const std::string& reason) override;
+    bool ShutdownBlockReasonDestroy() override;
+    void SetClientSize(int width, int height) override;
+    void SetWindowHeight(int height) override;
+    int NonClientHeight() override;
+    void UpdateControl(const UiControlState& control) override;
+    UiSize MeasureText(const std::string& text, bool bold) override;
+    void SetDrawHandler(std::function<std::vector<UiDrawOp>(const UiDrawItem&)> handler) override { draw_ = std::move(handler); }
+    void SetEventHandler(std::function<void(int, UiEvent, int)> handler) override { event_ = std::move(handler); }
+    int16_t GetKeyState(int virtualKey) override { return ::GetKeyState(virtualKey); }
+    std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filter) override;
+    bool CloseWindowTitled(const std::string& caption) override;
 
     HWND ApplicationWindow() const { return app_; }
     HWND MainWindow() const { return main_; }
@@ -130,6 +145,24 @@ private:
     std::atomic<bool> quit_{false};
     std::map<uint32_t, std::function<void()>> timers_;
     std::function<uint32_t(uint32_t)> power_;
+    bool blockShutdown_ = false;
+    std::function<std::vector<UiDrawOp>(const UiDrawItem&)> draw_;
+    std::function<void(int, UiEvent, int)> event_;
+    Win32Window window_;
+    // The window's controls (Win32Window.cpp).
+    bool OnWindowMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    void CreateControl(const UiControlState& st);
+    void ApplyControl(Win32Window::Control& c, const UiControlState& next, bool created);
+    void PlaceControl(const Win32Window::Control& c);
+    bool ShownOnScreen(const UiControlState& st) const;
+    void Relayout();
+    void UpdateFonts();
+    void ResizeWindow(int clientWidth, int clientHeight, bool centre);
+    void DrawGlowButton(const DRAWITEMSTRUCT& d, const Win32Window::Control& c);
+    void DrawBanner(const DRAWITEMSTRUCT& d);
+    void DrawListItem(const DRAWITEMSTRUCT& d, const Win32Window::Control& c);
+    HICON Icon(int index);
+    static LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
 };
 
 // One adapter of each port, bundled for the program.

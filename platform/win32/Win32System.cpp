@@ -137,4 +137,8 @@ std::string Win32System::ErrorMessageText(uint32_t code) {
     return text;
 }
 
+uint32_t Win32System::SetThreadExecutionState(uint32_t flags) {
+    return static_cast<uint32_t>(::SetThreadExecutionState(static_cast<EXECUTION_STATE>(flags)));
+}
+
 }  // namespace kestrel::win32

@@ -1,5 +1,7 @@
 #include <memory>
 
+#include <commctrl.h>
+
 #include "platform/win32/Win32Platform.h"
 
 namespace kestrel::win32 {
@@ -51,15 +53,19 @@ Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance), guiThread_(::GetCurr
                              0, 0, nullptr, nullptr, instance_, nullptr);
     if (app_ != nullptr) ::SetWindowLongPtrW(app_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-    const int width = 520, height = 380;
-    const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    main_ = ::CreateWindowExW(0, mainClass.c_str(), title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                              x > 0 ? x : 0, y > 0 ? y : 0, width, height, nullptr, nullptr, instance_, nullptr);
+    // A dialog frame that stays on top; its size and place follow when the logic gives the client size.
+    INITCOMMONCONTROLSEX icc{};
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    ::InitCommonControlsEx(&icc);
+    main_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, mainClass.c_str(), title.c_str(),
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, 0, 0, 100, 100, nullptr, nullptr, instance_,
+                              nullptr);
     if (main_ != nullptr) ::SetWindowLongPtrW(main_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 Win32Ui::~Win32Ui() {
+    if (window_.banner != nullptr) ::DeleteObject(window_.banner);
     if (main_ != nullptr) {
         for (const auto& [id, cb] : timers_) ::KillTimer(main_, id);
         ::SetWindowLongPtrW(main_, GWLP_USERDATA, 0);
@@ -98,6 +104,7 @@ LRESULT CALLBACK Win32Ui::MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT Win32Ui::OnMain(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (LRESULT result = 0; OnWindowMessage(hwnd, msg, wp, lp, result)) return result;
     switch (msg) {
     case WM_TIMER: {
         const auto it = timers_.find(static_cast<uint32_t>(wp));
@@ -109,6 +116,10 @@ LRESULT Win32Ui::OnMain(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_POWERBROADCAST:
         if (power_) return static_cast<LRESULT>(power_(static_cast<uint32_t>(wp)));
+        break;
+    case WM_QUERYENDSESSION:
+        // The reason alone only explains; refusing the query is what holds the session open.
+        if (blockShutdown_) return FALSE;
         break;
     case WM_CLOSE:
         // Closing the main window ends the application; the windows are destroyed with this object.
@@ -195,6 +206,8 @@ void Win32Ui::SetMainWindowVisible(bool visible) {
         ::ShowWindow(main_, SW_SHOW);
         ::UpdateWindow(main_);
         ::SetForegroundWindow(main_);
+        // As a dialog does: the focus goes to the first control that takes it (the drive list).
+        if (HWND first = ::GetNextDlgTabItem(main_, nullptr, FALSE)) ::SetFocus(first);
         return;
     }
     if (!::IsWindowVisible(main_)) return;
@@ -224,6 +237,26 @@ bool Win32Ui::BringOtherInstanceToFront(const std::string& windowClass, const st
     ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::SetForegroundWindow(other);
     return true;
+}
+
+namespace {
+// Windows Vista and later: bound at run time so the program still starts on older systems.
+using ShutdownBlockReasonCreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
+using ShutdownBlockReasonDestroyFn = BOOL(WINAPI*)(HWND);
+}  // namespace
+
+bool Win32Ui::ShutdownBlockReasonCreate(const std::string& reason) {
+    blockShutdown_ = true;
+    const auto fn = ProcAddress<ShutdownBlockReasonCreateFn>(::GetModuleHandleA("user32.dll"), "ShutdownBlockReasonCreate");
+    if (fn == nullptr || main_ == nullptr) return false;
+    return fn(main_, Widen(reason).c_str()) != FALSE;
+}
+
+bool Win32Ui::ShutdownBlockReasonDestroy() {
+    blockShutdown_ = false;
+    const auto fn = ProcAddress<ShutdownBlockReasonDestroyFn>(::GetModuleHandleA("user32.dll"), "ShutdownBlockReasonDestroy");
+    if (fn == nullptr || main_ == nullptr) return false;
+    return fn(main_) != FALSE;
 }
 
 }  // namespace kestrel::win32

@@ -1,5 +1,7 @@
 // kestrel-diag: what the updater's device discovery sees on this machine.
 //   kestrel-diag disks [--json]
+//   kestrel-diag slots [--json]   firmware slots of every NVMe drive (inbox driver and Intel RST)
+//   kestrel-diag csmi [--json]    driver information and phy table of every CSMI controller port 0-15
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,16 +10,19 @@
 
 #include "tools/diag/DiagPlatform.h"
 #include "tools/diag/DiskReport.h"
+#include "tools/diag/SlotsReport.h"
 
 namespace {
 int Usage() {
-    std::fputs("usage: kestrel-diag disks [--json]\n", stderr);
+    std::fputs("usage: kestrel-diag disks|slots|csmi [--json]\n", stderr);
     return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "disks") != 0) return Usage();
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    if (command != "disks" && command != "slots" && command != "csmi") return Usage();
     bool json = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) json = true;
@@ -25,7 +30,9 @@ int main(int argc, char** argv) {
     }
     try {
         std::unique_ptr<kestrel::diag::DiagPlatform> host = kestrel::diag::MakeDiagPlatform();
-        const std::string report = kestrel::diag::DisksReport(host->platform(), json);
+        const std::string report = command == "disks"   ? kestrel::diag::DisksReport(host->platform(), json)
+                                   : command == "slots" ? kestrel::diag::SlotsReport(host->platform(), json)
+                                                        : kestrel::diag::CsmiReport(host->platform(), json);
         std::fwrite(report.data(), 1, report.size(), stdout);
         return 0;
     } catch (const std::exception& e) {
