@@ -59,6 +59,8 @@ int32_t TKestrelMain::ScanDiskList() {
         WriteLog(Fmt("ScsiAddress(PortNo-Path-Target-Lun) : %d-%d-%d-%d\n", rec->scsiAddress.PortNumber, rec->scsiAddress.PathId,
                      rec->scsiAddress.TargetId, rec->scsiAddress.Lun));
 
+        // Nothing an identify operation read from an earlier drive may reach this drive's element.
+        std::memset(&m_CurIdentity, 0, sizeof m_CurIdentity);
         const char* parentService = rec->ancestors ? rec->ancestors->service : "";
         const char* parentId = rec->ancestors ? rec->ancestors->instanceId : "";
 
@@ -251,8 +253,104 @@ void TKestrelMain::RefreshFromInboxSlots(DEV_INFO& e, int32_t index) {
     WriteLog(Fmt("Refresh  : [%d] %.40s %.8s \n", index, e.szModel, e.szFwRev));
 }
 
-int32_t TKestrelMain::ScanCsmiPreset() { ClearDevInfo(); return 0; }
-int32_t TKestrelMain::ScanCsmiControllers() { ClearDevInfo(); return 0; }
+int32_t TKestrelMain::ScanCsmiPreset() {
+    ClearDevInfo();
+    TAtaDevice* dev = pAtaDevice.get();
+    if (dev == nullptr) return 0;
+    DEV_INFO& e = m_DevInfo[0];
+    e.HA = static_cast<uint16_t>(SCSI_PORT);
+    e.bExisted = 1;
+    e.order = 0;
+    if (!dev->SelectPort(SCSI_PORT, nullptr, -1, SELECT_CSMI)) {
+        std::memset(&e, 0, sizeof e);
+        return 0;
+    }
+    const auto address = [this, dev] {
+        dev->SetCsmiPhy(INDEX);
+        dev->SetCsmiPort(PORT);
+        dev->SetCsmiSasAddress(static_cast<uint32_t>(SAS_ADDR), static_cast<uint32_t>(SAS_ADDR >> 32));
+        WriteLog(Fmt("SCSI_PORT:%d, INDEX:%X, PORT:%X, SAS_ADDR: %016llX\n", SCSI_PORT, static_cast<unsigned>(INDEX),
+                     static_cast<unsigned>(PORT), static_cast<unsigned long long>(SAS_ADDR)));
+    };
+    address();
+    uint8_t r = ReadAtaIdentity();
+    // Three attempts at the given address, then four at the alternate one that the command line's
+    // SAS address carries in its upper bits.
+    for (int attempt = 1; r != ATACMD_OK && attempt < 7; ++attempt) {
+        if (attempt == 3) {
+            INDEX = static_cast<int32_t>((SAS_ADDR >> 16) & 0xFF);
+            PORT = static_cast<int32_t>((SAS_ADDR >> 24) & 0xFF);
+            SAS_ADDR >>= 32;
+            address();
+        }
+        r = ReadAtaIdentity();
+    }
+    if (r != ATACMD_OK) {
+        std::memset(&e, 0, sizeof e);
+        return 0;
+    }
+    FillFromAtaIdentity(e, false);
+    // Minimum widths as always, but never read past the fields' ends.
+    WriteLog(Fmt("IDENTIFY: %40.40s %8.8s\n", e.szModel, e.szFwRev));
+    return 1;
+}
+
+int32_t TKestrelMain::ScanCsmiControllers() {
+    ClearDevInfo();
+    TAtaDevice* dev = pAtaDevice.get();
+    int32_t cnt = 0;
+    WriteLog(Fmt("============== (CSMI) SCANNING %s =============\n", LogTimeStamp(*p_.clock).c_str()));
+    for (int32_t c = 0; c < 16 && dev != nullptr; ++c) {
+        WriteLog(Fmt("----------------\nScanning csmi%d,0 \n----------------", c));
+        wire::CSMI_SAS_PHY_INFO info{};
+        if (!dev->SelectPort(c, nullptr, -1, SELECT_CSMI) || !dev->get_phy_info(info)) continue;
+        WriteLog(Fmt("max_number_of_phys=%d, phy_info.bNumberOfPhys=%d\n", static_cast<int>(wire::CSMI_SAS_MAX_PHYS), info.bNumberOfPhys));
+        for (int p = 0; p < static_cast<int>(wire::CSMI_SAS_MAX_PHYS); ++p) {
+            const wire::CSMI_SAS_PHY_ENTITY& phy = info.Phy[p];
+            if (phy.Identify.bDeviceType == 0) continue;
+            if (phy.Attached.bDeviceType == 0) {
+                WriteLog(Fmt("csmi%d,%d : no device (attach)", c, p));
+                continue;
+            }
+            if (phy.Attached.bTargetPortProtocol != wire::CSMI_SAS_PROTOCOL_SATA &&
+                phy.Attached.bTargetPortProtocol != wire::CSMI_SAS_PROTOCOL_STP) {
+                WriteLog(Fmt("csmi%d,%d : no sata device on port", c, p));
+                continue;
+            }
+            if (cnt >= static_cast<int32_t>(kMaxDrives)) {
+                WriteLog(Fmt("csmi%d,%d : left out, the drive table holds %d drives\n", c, p, static_cast<int32_t>(kMaxDrives)));
+                continue;
+            }
+            uint64_t sas = 0;
+            for (int b = 7; b >= 0; --b) sas = (sas << 8) | phy.Attached.bSASAddress[b];
+            dev->SetCsmiPhy(phy.Identify.bPhyIdentifier);
+            dev->SetCsmiPort(phy.bPortIdentifier);
+            dev->SetCsmiSasAddress(static_cast<uint32_t>(sas), static_cast<uint32_t>(sas >> 32));
+            uint8_t r = ReadAtaIdentity();
+            for (int retry = 0; r != ATACMD_OK && retry < kRetries; ++retry) r = ReadAtaIdentity();
+            if (r != ATACMD_OK) continue;
+            DEV_INFO& e = m_DevInfo[static_cast<size_t>(cnt)];
+            std::memset(&e, 0, sizeof e);
+            e.HA = static_cast<uint16_t>(c);
+            e.Target = phy.Identify.bPhyIdentifier;
+            e.Lun = 0;
+            e.PathId = phy.bPortIdentifier;
+            e.bExisted = 1;
+            e.order = c;
+            e.ScsiIndex = phy.Identify.bPhyIdentifier;
+            e.CsmiPort = phy.bPortIdentifier;
+            e.SasAddress = sas;
+            FillFromAtaIdentity(e, false);
+            WriteLog(Fmt("csmi%d,%d : phy_no: %d, csmi_port: %d, scsi_index: %d, SAS_ADDR: %llu\n", c, p, p, e.CsmiPort, e.ScsiIndex,
+                         static_cast<unsigned long long>(e.SasAddress)));
+            WriteLog(Fmt("I :[SCSI%d|%016llX] %.40s %.8s\n", e.order, static_cast<unsigned long long>(e.SasAddress), e.szModel, e.szFwRev));
+            ++cnt;
+        }
+    }
+    WriteLog(Fmt("CSMI_DEV_CNT: %d\n", cnt));
+    WriteLog(Fmt("============== END SCANNING %s ==============\n\n", LogTimeStamp(*p_.clock).c_str()));
+    return cnt;
+}
 
 int32_t TKestrelMain::CheckIrstDriver() {
     std::string version, description;
@@ -350,6 +448,19 @@ bool TKestrelMain::IsSystemDrive(const char* path) {
     return diskNumber >= 0 && diskNumber == volumeNumber;
 }
 
-void TKestrelMain::ScanDrivesStep() {}
+void TKestrelMain::ScanDrivesStep() {
+    WriteLog("Scan Device ...");
+    if (gScanType == 0 && DEV_PATH.empty()) {
+        gCount = ScanSSDDrive(0);
+        // No drive on the disk list: the drives may sit behind a CSMI RAID controller.
+        if (gCount == 0) {
+            gScanType = 1;
+            gCount = ScanSSDDrive(1);
+        }
+    } else {
+        gCount = ScanSSDDrive(gScanType);
+    }
+    WriteLog(Fmt("gScanType: %d, CNT: %d\n", gScanType, gCount));
+}
 
 }  // namespace kestrel

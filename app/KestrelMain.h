@@ -246,6 +246,11 @@ private:
     void FillFromAtaIdentity(DEV_INFO& e, bool withPpid);
     void FillFromIrstIdentity(DEV_INFO& e, int32_t index);
     void RefreshFromInboxSlots(DEV_INFO& e, int32_t index);
+    // The slot item of the lists: number, period, blank and revision ("NA" for a blank one).
+    static std::string SlotItem(int number, const char* revision);
+    // Rebuilds the hidden slot and commit-action lists: slot item 0 and commit action 3 selected
+    // (nothing selected in an empty list).
+    void SetSlotLists(const std::vector<std::string>& slots, const std::vector<std::string>& actions);
     // The scan's 500 ms pause between identify attempts, window messages flowing.
     void ScanRetryWait();
 

@@ -120,13 +120,15 @@ uint32_t SimCsmiController::Ioctl(uint32_t code, const uint8_t* in, uint32_t inS
     }
     const bool all = std::memcmp(buf + 4, "CSMIALL\0", 8) == 0, sas = std::memcmp(buf + 4, "CSMISAS\0", 8) == 0;
     returned = inSize;
-    if (Rd32(buf + 24) != inSize - 28) {
+    // Length: the bytes after the header that the request claims; never more than were sent.
+    const uint32_t length = Rd32(buf + 24);
+    if (length > inSize - 28) {
         Wr32(buf + 20, CSMI_INVALID_PARAMETER);
         return 0;
     }
     if (control == 1 && all) {
         // CSMI_SAS_DRIVER_INFO: name 81, description 81, major, minor, build, release, CSMI major, minor.
-        if (inSize < 28 + 174) {
+        if (length < 174) {
             Wr32(buf + 20, CSMI_INVALID_PARAMETER);
             return 0;
         }
@@ -144,7 +146,7 @@ uint32_t SimCsmiController::Ioctl(uint32_t code, const uint8_t* in, uint32_t inS
         return 0;
     }
     if (control == 20 && sas) {
-        if (inSize < 28 + 2052) {
+        if (length < 2052) {
             Wr32(buf + 20, CSMI_INVALID_PARAMETER);
             return 0;
         }

@@ -313,7 +313,8 @@ uint32_t SimNvmeDrive::Firmware(uint32_t function, uint8_t* data, uint32_t lengt
         }
         const uint32_t version = Rd32(data), size = Rd32(data + 4);
         const uint64_t offset = Rd64(data + 8), bytes = Rd64(data + 16);
-        requests_.push_back("download " + std::to_string(offset) + " " + std::to_string(bytes));
+        requests_.push_back("download " + std::to_string(offset) + " " + std::to_string(bytes) +
+                            (v2 ? " slot " + std::to_string(data[24]) : std::string()));
         if (Fault* f = Hit("download")) {
             if (f->winError) return f->winError;
             rc = static_cast<uint32_t>(f->returnCode);
@@ -356,6 +357,13 @@ uint32_t SimNvmeDrive::Activate(uint8_t slot, uint32_t& rc) {
         dl_.clear();
         nextOffset_ = 0;
     };
+    if (slot == 0) {
+        // Slot 0: the controller chooses, the first writable slot that is not running.
+        auto writable = [&](int s) { return !(s == 1 && slot1ReadOnly_); };
+        for (int s = 1; s <= slotCount_ && slot == 0; ++s)
+            if (writable(s) && s != activeSlot_) slot = static_cast<uint8_t>(s);
+        if (slot == 0 && writable(activeSlot_)) slot = static_cast<uint8_t>(activeSlot_);
+    }
     if (slot < 1 || slot > slotCount_ || (slot == 1 && slot1ReadOnly_)) {
         rc = FW_INVALID_SLOT;
         return 0;
@@ -367,6 +375,7 @@ uint32_t SimNvmeDrive::Activate(uint8_t slot, uint32_t& rc) {
         const uint64_t total = kSimImageHeaderSize + Rd32(&dl_[12]);
         if (total <= dl_.size()) info = ParseSimImage(std::span<const uint8_t>(dl_.data(), total), why);
     }
+    lastImage_ = dl_;
     if (!info || !SimImageFits(*info, model_) || rejectImages_) {
         drop();
         rc = FW_INVALID_IMAGE;

@@ -45,6 +45,8 @@ public:
     // What the drive saw: one line per request ("info", "download 0 4096", "activate 2", "identify",
     // "admin 06").
     const std::vector<std::string>& Requests() const { return requests_; }
+    // Every byte the last activated download carried, zero fill included.
+    const std::vector<uint8_t>& LastImage() const { return lastImage_; }
 
 private:
     struct Fault {
@@ -77,7 +79,7 @@ private:
     uint16_t vendorId_ = 0x1F2A;
     std::map<int, int> completionStatus_;  // opcode -> status code
     std::vector<Fault> faults_;
-    std::vector<uint8_t> dl_;
+    std::vector<uint8_t> dl_, lastImage_;
     uint64_t nextOffset_ = 0;
     std::vector<std::string> requests_;
 };
@@ -86,6 +88,10 @@ private:
 class SimRstController : public SimStorageDevice {
 public:
     void Add(uint8_t path, uint8_t target, uint8_t lun, std::shared_ptr<SimNvmeDrive> drive);
+    std::shared_ptr<SimNvmeDrive> DriveAt(uint8_t path, uint8_t target, uint8_t lun) const {
+        const auto it = drives_.find({path, target, lun});
+        return it == drives_.end() ? nullptr : it->second;
+    }
     uint32_t Ioctl(uint32_t code, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t& returned) override;
 
 private:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kestrel-diag disks under Wine (x64 build), in a fresh prefix on a virtual X display: the real
 # device discovery over Wine's device tree, storage and WMI completes in bounded time, without a
-# crash, and prints well-formed JSON.
+# crash, and prints well-formed JSON; kestrel-diag slots and csmi run and find nothing.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${KESTREL_BUILD_WIN64:-$ROOT/build/win64}
@@ -35,6 +35,24 @@ assert 1 <= r["enumeration_runs"] <= 11 and r["bindings_missing"] is False
   else
     check "the text view names the bindings and the runs" grep -q '^EnumPhysicalDrives: ' "$WINEPREFIX/report.txt"
   fi
+done
+
+# No NVMe drive and no CSMI controller under Wine: both commands run and say they found nothing.
+for cmd in slots csmi; do
+  echo "kestrel-diag $cmd --json"
+  set +e
+  timeout 120 wine "$DIAG" $cmd --json >"$WINEPREFIX/out.txt" 2>"$WINEPREFIX/err.txt"
+  rc=$?
+  set -e
+  tr -d '\r' <"$WINEPREFIX/out.txt" >"$WINEPREFIX/report.txt"
+  sed 's/^/        /' "$WINEPREFIX/report.txt"
+  check "$cmd: exit code 0 within the time limit (got $rc)" test "$rc" -eq 0
+  check "$cmd: one JSON object listing nothing found" python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))
+key = "drives" if sys.argv[2] == "slots" else "controllers"
+assert r[key] == [] or all(not d.get("answered", True) for d in r[key]), r
+' "$WINEPREFIX/report.txt" "$cmd"
 done
 
 echo "diag wine checks took $(( $(date +%s) - started )) s"

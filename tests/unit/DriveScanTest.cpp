@@ -2,6 +2,7 @@
 // the drive table, the count and the log lines that matter.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,19 +25,42 @@ struct ScanCase {
     double waitedSeconds;               // virtual time the scan spent
     uint8_t sataIrst;
     int32_t errorLevel;
+    int32_t kind = 0;
+    nlohmann::json patch = nullptr;                 // merged into the machine file
+    std::function<void(TKestrelMain&)> setup = {};  // run-context values of the case
+    int identifyCommands = -1;                      // IDENTIFY DEVICE requests sent (-1: not counted)
 };
 
 void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.machine; }
+
+const nlohmann::json kRstDriver14_5 = {
+    {"windows",
+     {{"registry",
+       {{"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E97B-E325-11CE-BFC1-08002BE10318}\\0001",
+         {{"DriverVersion", "14.5.0.1081"}}}}}}}};
+
+std::function<void(TKestrelMain&)> Preset(int32_t port, int32_t index, int32_t phyPort, uint64_t sas) {
+    return [=](TKestrelMain& m) {
+        m.bDeployMode = true;
+        m.SCSI_PORT = port;
+        m.INDEX = index;
+        m.PORT = phyPort;
+        m.SAS_ADDR = sas;
+    };
+}
 
 class DriveScan : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(DriveScan, FillsTheTableFromTheMachine) {
     const ScanCase& c = GetParam();
-    ScanBench b(std::string(c.machine));
+    nlohmann::json machine = MachineFile(c.machine);
+    if (!c.patch.is_null()) machine.merge_patch(c.patch);
+    ScanBench b(machine);
+    if (c.setup) c.setup(*b.main);
     b.main->iErrorLevel = 11;
     b.ClearLog();
     const int64_t before = b.machine->clock().NowNs();
-    const int32_t r = b.main->ScanSSDDrive(0);
+    const int32_t r = b.main->ScanSSDDrive(c.kind);
     const double waited = static_cast<double>(b.machine->clock().NowNs() - before) / 1e9;
     const std::string log = b.Log();
 
@@ -46,6 +70,11 @@ TEST_P(DriveScan, FillsTheTableFromTheMachine) {
     for (size_t i = filled; i < kMaxDrives; ++i) EXPECT_TRUE(AllZero(b.main->m_DevInfo[i])) << "element " << i << " is not cleared";
     for (const std::string& line : c.logLines) EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\n" << log;
     EXPECT_NEAR(waited, c.waitedSeconds, 0.2);
+    if (c.identifyCommands >= 0) {
+        int n = 0;
+        for (size_t at = log.find("Cmd:EC "); at != std::string::npos; at = log.find("Cmd:EC ", at + 1)) ++n;
+        EXPECT_EQ(n, c.identifyCommands);
+    }
     EXPECT_EQ(b.main->bIsSataIrst, c.sataIrst);
     EXPECT_EQ(b.main->iErrorLevel, c.errorLevel);
 }
@@ -80,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "] : ATA_DEV_CNT: 1 / 2 \n\n", "] : ============== END SCANNING 12/10/2026 9:30:01 AM ==============\n\n\n"},
                  1.5, 0, 11},
         // Three failed identify requests, three 500 ms waits, added on the fourth.
-        ScanCase{"identify-fourth-try.json", 1, {kSata0}, {"] : [0-A] KESTREL KS600 512GB"}, 3.0, 0, 11},
+        ScanCase{"identify-fourth-try.json", 1, {kSata0}, {"] : [0-A] KESTREL KS600 512GB"}, 3.0, 0, 11, 0, nullptr, {}, 4},
         // Neither the system volume nor its disk answers the device number: no drive is the system drive.
         ScanCase{"system-volume-unqueried.json", 1,
                  {"ata order=0 scsi=0-0-0-0 bus=11 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130000123 | "
@@ -102,15 +131,138 @@ INSTANTIATE_TEST_SUITE_P(
         // 17 disks: the table holds 16, and the log says drives were left out.
         ScanCase{"disks-17.json", 16, Seventeen(),
                  {"] : SCAN: 17 disks counted, the drive table holds 16: drives left out\n\n", "ATA_DEV_CNT: 16 / 16 \n"}, 0.0, 0, 11},
+        // An NVMe drive on the inbox driver: friendly name, descriptor serial, the active slot's revision.
+        ScanCase{"nvme-inbox.json", 2,
+                 {kSata0, "nvme-inbox order=1 scsi=1-0-0-0 bus=17 flags=1100 sys=0 existed=1 | KESTREL KN900 1TB | KN9R0200 | "
+                          "1F2A_5012_0000_0457. | KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
+                 {"] : get_log_rook_ppid_nvme (MS inbox driver): CN0KN9A2613000045700A01          \n\n",
+                  "] : INBOX : before SelectPort ScanSSDDrive_i: 1 cnt:1 iErrorLevel:11  \n\n",
+                  "] : Current firmware : KN9R0200\n", "] : cboFwSlot[0]: Default\n", "] : cboFwSlot[1]: 1. KN9R0100\n",
+                  "] : cboFwSlot[2]: 2. KN9R0200\n", "] : cboFwSlot[3]: 3. NA\n", "] : PPID: [CN0KN9A2613000045700A01         ]\n",
+                  "] : Refresh  : [1] KESTREL KN900 1TB KN9R0200 \n\n", "] : Refresh : [1] KESTREL KN900 1TB KN9R0200 \n\n",
+                  "] : ATA_DEV_CNT: 2 / 2 \n\n"},
+                 0.0, 0, 11},
+        // Intel RST 15.9: the pass-through identify, the PPID from Identify Controller, the slot log.
+        ScanCase{"rst15-nvme.json", 1,
+                 {"nvme-rst order=0 scsi=2-1-0-0 bus=8 flags=1011 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | KN9A26130000457 | "
+                  "KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
+                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 15.9.8.1050\n\n", "] : iRST Driver >= 14.8.0.0 \n\n",
+                  "] : IRST : before SelectPort ScanSSDDrive_i: 0  iErrorLevel:11 cnt:0\n\n",
+                  "] :              Firmware Slot Count : 3\n", "] : Firmware Revision for Slot1 : KN9R0100 \n",
+                  "] : Firmware Revision for Slot3 : NULL \n", "] : Firmware Revision for Slot7 : NULL \n",
+                  "] : IRST OK  : [0] KESTREL KN900 1TB                        KN9R0200 \n\n",
+                  "] : SelectPort OK >>> 0. bIsNvmeInboxDriver=0, bIsNvmeIrstDriver=1, bIsNvmeIrstDriver_below_14_8=1 \n\n",
+                  "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 0.0, 0, 11},
+        // Intel RST 13.2 knows no pass-through: four refused identify requests, then the inbox
+        // driver's slot query on the controller port.
+        ScanCase{"rst13-nvme.json", 1,
+                 {"nvme-rst-old order=0 scsi=2-1-0-0 bus=8 flags=1101 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | "
+                  "1F2A_5012_0000_0457. | KN9R0200 |  | KESTREL KN900 1TB"},
+                 {"] : Unable to get iRST Driver version : Disk drive 10.0.19041.3636\n\n", "bIsNVMe_InBoxDriver=1, bIsNVMe_IrstDriver=0,bIsNVMe_IrstDriverBelow_14_8=1",
+                  "] : Refresh  : [0] KESTREL KN900 1TB KN9R0200 \n\n", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 2.0, 0, 11},
+        // Intel RST older than 14.8 whose pass-through identify answers: added once, by the RST fill.
+        ScanCase{"rst15-nvme.json", 1,
+                 {"nvme-rst-old order=0 scsi=2-1-0-0 bus=8 flags=1101 sys=1 existed=1 | KESTREL KN900 1TB | KN9R0200 | KN9A26130000457 | "
+                  "KN9R0200 | CN0KN9A2613000045700A01 | KESTREL KN900 1TB"},
+                 {"] : iRST Driver : Intel(R) Chipset SATA/PCIe RST Premium Controller 14.5.0.1081\n\n", "] : iRST Driver < 14.8.0.0 \n\n",
+                  "] : IRST OK  : [0] KESTREL KN900 1TB", "] : ATA_DEV_CNT: 1 / 1 \n\n"},
+                 0.0, 0, 11, 0, kRstDriver14_5},
+        // Every CSMI controller: a SATA and an STP phy are added, the SSP phy and the empty one are not.
+        ScanCase{"csmi-raid.json", 2,
+                 {"ata order=3 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130000201 | S6R0100A |  | "
+                  "KESTREL KS600 512GB",
+                  "ata order=3 scsi=3-1-1-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
+                  "KESTREL KS600 1TB csmi=1/1/1b2a10000c50050"},
+                 {"] : ============== (CSMI) SCANNING 12/10/2026 9:30:00 AM =============\n\n",
+                  "] : ----------------\nScanning csmi3,0 \n----------------\n", "] : max_number_of_phys=32, phy_info.bNumberOfPhys=4\n\n",
+                  "] : csmi3,1 : phy_no: 1, csmi_port: 1, scsi_index: 1, SAS_ADDR: 122337161277407312\n\n",
+                  "] : I :[SCSI3|01B2A10000C50050] KESTREL KS600 1TB                        KS6R0100\n\n",
+                  "] : csmi3,2 : no sata device on port\n", "] : csmi3,3 : no device (attach)\n", "] : CSMI_DEV_CNT: 2\n\n"},
+                 0.0, 0, 11, 1},
+        // The preset CSMI address of a deployment run.
+        ScanCase{"csmi-raid.json", 1,
+                 {"ata order=0 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
+                  "KESTREL KS600 1TB"},
+                 {"] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 01B2A10000C50050\n\n",
+                  "] : IDENTIFY: KESTREL KS600 1TB                        KS6R0100\n\n"},
+                 0.0, 0, 11, 1, nullptr, Preset(3, 1, 1, 0x01B2A10000C50050ull)},
+        // Three failures at the preset address, then the alternate one from the SAS address's bits.
+        ScanCase{"csmi-raid.json", 1,
+                 {"ata order=0 scsi=3-0-0-0 bus=0 flags=0000 sys=0 existed=1 | KESTREL KS600 1TB | KS6R0100 | KS6A26130000202 | S6R0100A |  | "
+                  "KESTREL KS600 1TB"},
+                 {"] : SCSI_PORT:3, INDEX:5, PORT:0, SAS_ADDR: 0000000001010000\n\n",
+                  "] : SCSI_PORT:3, INDEX:1, PORT:1, SAS_ADDR: 0000000000000000\n\n"},
+                 0.0, 0, 11, 1, nullptr, Preset(3, 5, 0, 0x0000000001010000ull), 4},
+        // Seven failed attempts: nothing, and no half-filled element 0.
+        ScanCase{"csmi-raid.json", 0, {}, {"] : SCSI_PORT:3, INDEX:5, PORT:5, SAS_ADDR: 0000000000000000\n\n"}, 0.0, 0, 11, 1, nullptr,
+                 Preset(3, 5, 0, 0x0000000005050000ull), 7},
+        // No CSMI controller on the default machine.
+        ScanCase{"default.json", 0, {}, {"] : CSMI_DEV_CNT: 0\n\n"}, 0.0, 0, 11, 1},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
         // filled before it stays, no closing lines.
         ScanCase{"pass-through-fault.json", -1, {kSata0}, {"] : Exception !ScanSSDDrive_i: 2   \n\n"}, 1.5, 0, 3}),
     [](const ::testing::TestParamInfo<ScanCase>& i) {
         std::string n = i.param.machine;
-        n = n.substr(0, n.find('.'));
+        n = n.substr(0, n.find('.')) + "_" + std::to_string(i.index);
         for (char& ch : n)
             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return n;
     });
+
+}  // namespace
+
+namespace {
+
+// The scratch identity of an earlier drive never reaches a later drive's element: the RST 13.2
+// fallback reads no PPID of its own.
+TEST(DriveScanState, NoIdentityOfAnEarlierDriveLeaks) {
+    ScanBench b(std::string("rst13-nvme.json"));
+    std::memcpy(b.main->m_CurIdentity.szPPID, "CN0OTHERDRIVE", 13);
+    std::memcpy(b.main->m_CurIdentity.szFwRev, "OTHER001", 8);
+    ASSERT_EQ(b.main->ScanSSDDrive(0), 1);
+    EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[0], szPPID), "");
+    EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[0], szFwRev), "KN9R0200");
+}
+
+// A second scan starts from a cleared table; the RST SATA flag keeps its value.
+TEST(DriveScanState, SecondScanStartsFromAClearedTable) {
+    ScanBench b(std::string("rst-sata.json"));
+    ASSERT_EQ(b.main->ScanSSDDrive(0), 1);
+    EXPECT_EQ(b.main->bIsSataIrst, 1);
+    for (DEV_INFO& e : b.main->m_DevInfo) std::memset(&e, 0x5A, sizeof e);
+    b.main->pAtaDevice = std::make_unique<TAtaDevice>(b.machine->platform(), nullptr, 0);
+    EXPECT_EQ(b.main->ScanSSDDrive(0), 0);
+    for (const DEV_INFO& e : b.main->m_DevInfo) EXPECT_TRUE(AllZero(e));
+    EXPECT_EQ(b.main->bIsSataIrst, 1);
+}
+
+// The start-up's scan step: kind 0, and kind 1 when the disk list holds no drive and no device
+// path was given.
+TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
+    const struct {
+        const char* machine;
+        const char* devPath;
+        int32_t scanType, gScanType, gCount;
+        const char* line;
+    } cases[] = {
+        {"default.json", "", 0, 0, 1, "] : gScanType: 0, CNT: 1\n\n"},
+        {"csmi-raid.json", "", 0, 1, 2, "] : gScanType: 1, CNT: 2\n\n"},
+        // A device path given on the command line: one scan of the disk list, no fallback.
+        {"csmi-raid.json", "\\\\.\\PhysicalDrive1", 0, 0, 0, "] : gScanType: 0, CNT: 0\n\n"},
+    };
+    for (const auto& c : cases) {
+        ScanBench b(std::string(c.machine));
+        b.main->DEV_PATH = c.devPath;
+        b.main->gScanType = c.scanType;
+        b.main->ScanDrivesStep();
+        EXPECT_EQ(b.main->gScanType, c.gScanType) << c.machine;
+        EXPECT_EQ(b.main->gCount, c.gCount) << c.machine;
+        const std::string log = b.Log();
+        EXPECT_NE(log.find("] : Scan Device ...\n"), std::string::npos);
+        EXPECT_NE(log.find(c.line), std::string::npos) << log;
+    }
+}
 
 }  // namespace
