@@ -31,7 +31,12 @@ int RunKestrel(const Platform& platform, PackageView package, std::vector<std::s
         if (main->FormCreate()) {
             main->StartUp();
             if (main->bDeployMode) ui.SetCloseEnabled(false);
-            if (!ui.QuitRequested() && main->bShowMainWindow) ui.SetMainWindowVisible(true);
+            if (!ui.QuitRequested() && main->bShowMainWindow) {
+                // OnShow runs as the window becomes visible, OnActivate once it is the active window.
+                main->FormShow();
+                ui.SetMainWindowVisible(true);
+                main->FormActivate();
+            }
         }
         ui.RunMessageLoop();
     } catch (const std::exception& e) {

@@ -75,10 +75,7 @@ public:
     void ThreadDone();
     bool bThreadDone = false;
 
-    // --- target selection (app/Selection.cpp)
-    // Makes the drive of the selected list entry the device object's current drive and shows what
-    // it would be updated to; in a version-only run writes the version file instead.
-    void cboDrivesChange();
+    // --- target selection (app/Selection.cpp; cboDrivesChange is among the handlers below)
     uint16_t iCurImage = 0;
     std::string sCurSerial;
     std::string sCurInstanceId;

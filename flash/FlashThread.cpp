@@ -122,9 +122,12 @@ void MFlashThread::DownloadJob() {
 }
 
 int MFlashThread::NvmeDownload(TAtaDevice& dev) {
-    // NVMEDOWNLOAD
-    (void)dev;
-    return 0;
+    const auto slot = static_cast<uint8_t>(param_.iNvmeFwSlot);
+    const auto commit = static_cast<uint8_t>(param_.iCommitAction);
+    if (param_.bIsNvmeIrstDriver)
+        return dev.IrstFirmwareUpdate(param_.HA, static_cast<uint8_t>(param_.Target), commit, slot, param_.BinSize, param_.pImage,
+                                      static_cast<uint8_t>(param_.Lun), static_cast<uint8_t>(param_.PathId));
+    return dev.NvmeFirmwareUpdate(param_.pImage, param_.BinSize, commit, slot);
 }
 
 void MFlashThread::EraseJob() {

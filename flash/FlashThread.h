@@ -63,7 +63,7 @@ private:
     void Store(int32_t result);
     void Log(const std::string& text);
     void DownloadJob();
-    // One NVMe download and activation through the drive's driver: 1 on success.
+    // One NVMe download and activation, through Intel RST or the inbox driver: 1 on success.
     int NvmeDownload(TAtaDevice& dev);
     void EraseJob();
     void RescanJob();

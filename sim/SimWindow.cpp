@@ -78,6 +78,25 @@ bool Shown(const std::map<int, UiControlState>& all, const UiControlState& c) {
     return it != all.end() && Shown(all, it->second);
 }
 
+// Columns a text takes on a terminal: ideographs two, other characters one.
+size_t Columns(const std::string& s) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80)
+            ++n;
+        else if (c >= 0xE0)
+            n += 2;
+        else if (c >= 0xC0)
+            ++n;
+    }
+    return n;
+}
+
+struct Box {
+    int left, top, right, bottom;
+};
+
 }  // namespace
 
 bool SimUi::Click(const std::string& name) {
@@ -101,16 +120,34 @@ std::string SimUi::RenderFrame(bool forComparison) const {
         std::string text;
         std::vector<std::string> below;
     };
-    std::vector<Token> tokens;
-    for (int id : order_) {
-        const UiControlState& c = controls_.at(id);
-        if (!Shown(controls_, c) || c.kind == UiKind::Panel) continue;
+    // Where each shown control lies in the client area.
+    auto boxOf = [this](const UiControlState& c) {
         int top = c.top, left = c.left;
         if (c.parent != 0) {
             const UiControlState& p = controls_.at(c.parent);
             top += p.top;
             left += p.left;
         }
+        return Box{left, top, left + c.width, top + c.height};
+    };
+    std::vector<Token> tokens;
+    for (size_t k = 0; k < order_.size(); ++k) {
+        const UiControlState& c = controls_.at(order_[k]);
+        if (!Shown(controls_, c) || c.kind == UiKind::Panel) continue;
+        const Box box = boxOf(c);
+        // Outside the client area, or under a later (upper) opaque control: not seen.
+        if (box.top >= clientHeight_ || box.left >= clientWidth_) continue;
+        const int cx = (box.left + box.right) / 2, cy = (box.top + box.bottom) / 2;
+        bool covered = false;
+        for (size_t u = k + 1; u < order_.size() && !covered; ++u) {
+            const UiControlState& upper = controls_.at(order_[u]);
+            if (!Shown(controls_, upper) || upper.kind == UiKind::Label || upper.kind == UiKind::Button) continue;
+            if (c.parent != 0 && upper.id == c.parent) continue;
+            const Box b = boxOf(upper);
+            covered = cx >= b.left && cx < b.right && cy >= b.top && cy < b.bottom;
+        }
+        if (covered) continue;
+        const int top = box.top, left = box.left;
         Token t{top, left, {}, {}};
         switch (c.kind) {
         case UiKind::Picture: t.text = "~~~~~~~~ Kestrel ~~~~~~~~"; break;
@@ -125,7 +162,6 @@ std::string SimUi::RenderFrame(bool forComparison) const {
             const int span = std::max(1, c.max - c.min);
             const int tens = (c.position - c.min) * 10 / span;
             t.text = "[" + std::string(static_cast<size_t>(tens) * 2, '#') + std::string(static_cast<size_t>(10 - tens) * 2, '.') + "]";
-            if (!forComparison) t.text += " " + std::to_string(c.position) + "%";
             break;
         }
         case UiKind::ComboBox: {
@@ -158,7 +194,7 @@ std::string SimUi::RenderFrame(bool forComparison) const {
         for (const Token& t : row) {
             // Place each control at its column (about 6 pixels a character), never overlapping.
             const size_t col = static_cast<size_t>(std::max(0, t.left / 6));
-            if (line.size() < col) line.append(col - line.size(), ' ');
+            if (Columns(line) < col) line.append(col - Columns(line), ' ');
             else if (!line.empty()) line += "  ";
             line += t.text;
             below.insert(below.end(), t.below.begin(), t.below.end());
@@ -168,10 +204,10 @@ std::string SimUi::RenderFrame(bool forComparison) const {
         i = j;
     }
     size_t width = 72;
-    for (const std::string& l : lines) width = std::max(width, l.size() + 2);
+    for (const std::string& l : lines) width = std::max(width, Columns(l) + 2);
     std::string title = " " + caption_ + " ";
-    std::string out = "+-" + title + std::string(width > title.size() + 1 ? width - title.size() - 1 : 0, '-') + "+\n";
-    for (const std::string& l : lines) out += "| " + l + std::string(width - l.size() - 1, ' ') + "|\n";
+    std::string out = "+-" + title + std::string(width > Columns(title) + 1 ? width - Columns(title) - 1 : 0, '-') + "+\n";
+    for (const std::string& l : lines) out += "| " + l + std::string(width - Columns(l) - 1, ' ') + "|\n";
     out += "+" + std::string(width, '-') + "+\n";
     return out;
 }

@@ -6,6 +6,7 @@
 #include "flash/FlashThread.h"
 #include "package/FwPackage.h"
 #include "support/AtaFixture.h"
+#include "support/NvmeFixture.h"
 #include "support/Format.h"
 
 using namespace kestrel;
@@ -270,6 +271,95 @@ TEST_F(FlashThread, GuiTimersSeeTheWorkersWaitsInOrder) {
     EXPECT_LE(took, 13'010'000'000 + 13 * 100'000'000) << "time ran ahead of the worker";
     ASSERT_GE(fired.size(), 52u);
     for (size_t i = 0; i < fired.size(); ++i) EXPECT_EQ(fired[i] - start, static_cast<int64_t>(i + 1) * 250'000'000) << i;
+}
+
+}  // namespace
+
+namespace {
+
+// NVMe drives: one attempt through the inbox driver or Intel RST, a second's pause after a failure.
+class FlashThreadNvme : public ::testing::Test {
+protected:
+    void Build(bool rst, const json& drive) {
+        main.reset();
+        dev.reset();
+        if (rst) {
+            machine = MachineFile("rst15-nvme.json", [&](json& d) { d["disks"][0]["drive"].merge_patch(drive); });
+            dev = std::make_unique<TAtaDevice>(machine->platform());
+            ASSERT_TRUE(dev->SelectPort(0, nullptr, 2, SELECT_NVME));
+            nvme = std::dynamic_pointer_cast<sim::SimRstController>(machine->storage().Find("\\\\.\\Scsi2:"))->DriveAt(1, 0, 0);
+        } else {
+            machine = InboxMachine(drive);
+            dev = std::make_unique<TAtaDevice>(machine->platform());
+            const int32_t idx = DiskIndex(*dev, BUS_TYPE_NVME);
+            ASSERT_GE(idx, 0);
+            ASSERT_TRUE(dev->SelectPort(idx, dev->GetDriveRecord(idx)->DevicePath, -1, SELECT_NVME));
+            nvme = std::dynamic_pointer_cast<sim::SimNvmeDrive>(machine->storage().Find(dev->GetDriveRecord(idx)->DevicePath));
+        }
+        ASSERT_TRUE(nvme);
+        main = std::make_unique<TKestrelMain>(machine->platform(), PackageView(OwnPackageBlock()), std::vector<std::string>{});
+        main->sLogFile = DebugLogPath(machine->files());
+        main->bLogEnabled = true;
+    }
+    void TearDown() override {
+        main.reset();
+        dev.reset();
+    }
+    std::unique_ptr<sim::SimMachine> machine;
+    std::unique_ptr<TAtaDevice> dev;
+    std::shared_ptr<sim::SimNvmeDrive> nvme;
+    std::unique_ptr<TKestrelMain> main;
+};
+
+TEST_F(FlashThreadNvme, OneAttemptAndASecondAfterAFailure) {
+    struct Case {
+        const char* name;
+        bool rst;
+        json drive;
+        int expected;
+    };
+    const json reject = {{"reject_images", true}, {"activate_ms", 0}};
+    for (const Case& c : {Case{"inbox", false, {{"activate_ms", 0}}, 0}, Case{"inbox, image refused", false, reject, ATACMD_FAIL},
+                          Case{"RST", true, {{"activate_ms", 0}}, 0}, Case{"RST, image refused", true, reject, ATACMD_FAIL}}) {
+        SCOPED_TRACE(c.name);
+        Build(c.rst, c.drive);
+        const auto image = NvmeImage(8192);
+        MF_THREAD_PARAMETER p;
+        p.pDevice = dev.get();
+        p.pImage = image.data();
+        p.BinSize = 8192;
+        p.max_sector = 1;
+        p.iJob = kJobDownload;
+        p.bIsNvme = 1;
+        p.bIsNvmeIrstDriver = c.rst ? 1 : 0;
+        p.iNvmeFwSlot = 3;
+        p.iCommitAction = 1;
+        p.HA = 2;
+        p.PathId = 1;
+        const int64_t start = machine->clock().NowNs();
+        EXPECT_EQ(main->RunFlashThread(p), c.expected);
+        const int64_t took = machine->clock().NowNs() - start;
+        int activations = 0;
+        for (const auto& r : nvme->Requests())
+            if (r.rfind("activate", 0) == 0) ++activations;
+        EXPECT_EQ(activations, 1);
+        const std::string log = DebugLog(*machine);
+        EXPECT_TRUE(InOrder(log, {Fmt(" Start UpdateFW , max_sector=1, bIsNvme=1, bIsNvmeIrstDriver=%d, fwslot=3, commit action=1\n", c.rst ? 1 : 0),
+                                  "End of Download FW image \n\n",
+                                  Fmt("End of UpdateFW , max_sector=1 , iRet=%Xh\n\n", static_cast<unsigned>(c.expected)),
+                                  "ThreadDone ok"}))
+            << log;
+        if (c.expected == 0) {
+            EXPECT_EQ(nvme->Revision(), "KN9R0300");
+            EXPECT_LT(took, 1'000'000'000);
+            EXPECT_EQ(log.find("retry count"), std::string::npos);
+        } else {
+            EXPECT_EQ(nvme->Revision(), "KN9R0200");
+            EXPECT_GE(took, 1'000'000'000);
+            EXPECT_LT(took, 1'100'000'000);
+            EXPECT_EQ(Count(log, "] : retry count = 1, iRet=254 (delay 1 sec) \n\n"), 1u);
+        }
+    }
 }
 
 }  // namespace

@@ -22,8 +22,6 @@ void PrintTo(const UiDrawOp& op, std::ostream* os) {
 
 namespace {
 
-const char* kLog = "C:\\Temp\\KestrelLog.txt";
-
 void Put(char* field, size_t width, const std::string& text) {
     std::memset(field, 0, width);
     std::memcpy(field, text.data(), std::min(width, text.size()));
@@ -53,12 +51,14 @@ struct Window : ::testing::Test {
     std::unique_ptr<sim::SimMachine> m = test::MakeMachine();
     std::vector<uint8_t> block = OneRecordPackage();
     std::unique_ptr<TKestrelMain> w;
+    std::string log;
 
     void SetUp() override {
         w = std::make_unique<TKestrelMain>(m->platform(), PackageView(block), std::vector<std::string>{});
         w->iImageCount = 1;
         w->bLogEnabled = true;
-        w->sLogFile = kLog;
+        log = m->files().GetTempPath() + "KestrelLog.txt";
+        w->sLogFile = log;
     }
     sim::SimUi& ui() { return m->ui(); }
     const UiControlState& C(const std::string& name) {
@@ -66,7 +66,7 @@ struct Window : ::testing::Test {
         if (c == nullptr) throw std::runtime_error("no control " + name);
         return *c;
     }
-    std::string Log() { return m->files().ReadWholeFile(kLog).value_or(""); }
+    std::string Log() { return m->files().ReadWholeFile(log).value_or(""); }
     void Drives(std::vector<DEV_INFO> drives) {
         for (size_t i = 0; i < drives.size(); ++i) w->m_DevInfo[i] = drives[i];
         w->gCount = static_cast<int32_t>(drives.size());
@@ -428,4 +428,9 @@ TEST_F(Window, SimulatorDrawsTheWindowAsText) {
     EXPECT_NE(frame.find("  > [ok] (S)  1-0-0-0 SSD A R0.9"), std::string::npos) << frame;
     EXPECT_NE(frame.find("    [--] (S)  2-0-0-0 SSD C R0.7"), std::string::npos) << frame;
     EXPECT_NE(frame.find("[ Update ]"), std::string::npos) << frame;
+    // The status line lies over the drive list; the person sees only the status.
+    w->ShowStatus("FW updating ...");
+    const std::string updating = ui().Render();
+    EXPECT_NE(updating.find("[FW updating ...  ]"), std::string::npos) << updating;
+    EXPECT_EQ(updating.find("SSD A R0.9"), std::string::npos) << updating;
 }
