@@ -292,6 +292,15 @@ bool TAtaDevice::DoIdentifyDeviceNVMeStorageQuery(int32_t index) {
         ok = false;
         WriteLog("DoIdentifyDeviceNVMeStorageQuery::DeviceIoControl raised an exception. GetLastErr=" + LastErrorText(0xFFFF) + "\n");
     }
+    // The reply says where its data lies (from the protocol record at byte 8); data it places
+    // outside the buffer, or short of the identify size, is not an answer.
+    const uint64_t at = uint64_t{offsetof(wire::NVME_STORAGE_QUERY_BUFFER, ProtocolSpecific)} + q.ProtocolSpecific.ProtocolDataOffset;
+    if (ok && (at != offsetof(wire::NVME_STORAGE_QUERY_BUFFER, Data) || q.ProtocolSpecific.ProtocolDataLength < wire::kNvmeIdentifyDataSize)) {
+        WriteLog(Fmt("DoIdentifyDeviceNVMeStorageQuery: the reply places %u identify bytes at offset %u, not %u bytes at %u\n",
+                     q.ProtocolSpecific.ProtocolDataLength, q.ProtocolSpecific.ProtocolDataOffset, wire::kNvmeIdentifyDataSize,
+                     static_cast<uint32_t>(sizeof(wire::STORAGE_PROTOCOL_SPECIFIC_DATA))));
+        ok = false;
+    }
     std::memcpy(pReadBuffer, q.Data, sizeof q.Data);
     ClosePort();
     WriteLog(IsOpen() ? "Final : DoIdentifyDeviceNVMeStorageQuery Handle NOT released !!\n"

@@ -94,6 +94,7 @@ SimNvmeDrive::SimNvmeDrive(const json& c, SimClock& clock, std::optional<std::fi
     rejectImages_ = flag("reject_images", false);
     if (c.contains("activate_return_code")) activateReturnCode_ = static_cast<uint32_t>(Number(c["activate_return_code"], "activate_return_code"));
     if (c.contains("activate_ms")) activateMs_ = Number(c["activate_ms"], "activate_ms");
+    if (c.contains("identify_data_offset")) identifyDataOffset_ = static_cast<uint32_t>(Number(c["identify_data_offset"], "identify_data_offset"));
     if (c.contains("vendor_id")) vendorId_ = static_cast<uint16_t>(Number(c["vendor_id"], "vendor_id"));
     if (c.contains("rst")) intelRequests_ = c["rst"].is_object() ? c["rst"].value("intel_requests", true) : true;
     if (c.contains("completion_status")) {
@@ -231,6 +232,7 @@ uint32_t SimNvmeDrive::StorageQuery(const uint8_t* in, uint32_t inSize, uint8_t*
     Wr32(&r[0], 48);
     Wr32(&r[4], 48);
     std::memcpy(&r[8], ps, 40);
+    Wr32(&r[8 + 16], identifyDataOffset_);
     Wr32(&r[8 + 20], 4096);
     const auto id = IdentifyData();
     std::memcpy(&r[48], id.data(), id.size());

@@ -77,6 +77,7 @@ private:
     uint32_t activateReturnCode_ = 0;
     int64_t activateMs_ = 1000;
     uint16_t vendorId_ = 0x1F2A;
+    uint32_t identifyDataOffset_ = 40;  // what the query reply states; the data stays at 40
     std::map<int, int> completionStatus_;  // opcode -> status code
     std::vector<Fault> faults_;
     std::vector<uint8_t> dl_, lastImage_;

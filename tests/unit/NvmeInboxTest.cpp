@@ -2,6 +2,8 @@
 // from the published layouts at raw offsets.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "support/NvmeFixture.h"
@@ -145,7 +147,7 @@ TEST_F(NvmeInbox, ARejectedImageFailsTheUpdate) {
 
 // With ReturnCode 32 the new firmware runs after the next power cycle: a later run.
 TEST_F(NvmeInbox, ActivationNeedingAResetShowsTheRevisionInTheNextRun) {
-    const auto state = std::filesystem::temp_directory_path() / ("kestrel-nvme-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const auto state = std::filesystem::temp_directory_path() / ("kestrel-nvme-" + std::to_string(::getpid()));
     std::filesystem::remove_all(state);
     sim::SimOptions options;
     options.stateDir = state;
@@ -245,6 +247,20 @@ TEST_F(NvmeInbox, IdentifyFailureIsReportedAndTheHandleClosed) {
                                 "DoIdentifyDeviceNVMeStorageQuery sPhysicalDrive= , pRegData[idx].DevicePath=\\\\?\\scsi#disk&ven_nvme",
                                 "DoIdentifyDeviceNVMeStorageQuery::NVMe DeviceIoControl Fail (IOCTL_STORAGE_QUERY_PROPERTY). GetLastErr=<31> -- ",
                                 "Final : DoIdentifyDeviceNVMeStorageQuery Handle released\n"}));
+}
+
+// A reply that places the identify data elsewhere than the request asked is not taken for it.
+TEST_F(NvmeInbox, IdentifyDataOutsideTheReplyIsRefused) {
+    struct Case {
+        uint32_t offset;
+        bool ok;
+    };
+    for (const Case c : {Case{40, true}, Case{4000, false}, Case{0xFFFFFFF0u, false}}) {
+        SCOPED_TRACE(c.offset);
+        Build({{"identify_data_offset", c.offset}});
+        EXPECT_EQ(dev->DoIdentifyDeviceNVMeStorageQuery(0), c.ok);
+        EXPECT_EQ(Log().find("DoIdentifyDeviceNVMeStorageQuery: the reply places 4096 identify bytes at offset ") == std::string::npos, c.ok);
+    }
 }
 
 }  // namespace
