@@ -160,6 +160,8 @@ void TKestrelMain::StartUp() {
         EndRun(exitcode::kFailure);
         return;
     }
+
+    ScanAndHandOver();
 }
 
 void TKestrelMain::FormDestroy() {

@@ -76,7 +76,7 @@ def registry_values(state):
                 vals[name.lower()] = int.from_bytes(data, "little")
             else:
                 vals[name.lower()] = {"hex": v["hex"]}
-        out[key.lower()] = vals
+        out[key.lower().rstrip("\\")] = vals
     return out
 
 
@@ -136,6 +136,9 @@ class Runner:
         if "machine_file" in sc:
             machine = json.load(open(os.path.join(HERE, sc["machine_file"])))
         machine = merge_patch(machine, sc.get("machine", {}))
+        # A merge patch replaces lists whole: disk_patches patch one disk of the list by its index.
+        for index, patch in sc.get("disk_patches", {}).items():
+            machine["disks"][int(index)] = merge_patch(machine["disks"][int(index)], patch)
         mpath = os.path.join(work, "machine.json")
         json.dump(machine, open(mpath, "w"), indent=1)
 
@@ -220,7 +223,7 @@ class Runner:
         if "registry" in exp:
             reg = registry_values(state)
             for key, values in exp["registry"].items():
-                have = reg.get(key.lower())
+                have = reg.get(key.lower().rstrip("\\"))
                 if values is None:
                     if have is not None:
                         errors.append(f"registry key {key} exists")
@@ -252,8 +255,11 @@ class Runner:
         if "drives" in exp:
             dpath = os.path.join(state, "drives.json")
             drives = json.load(open(dpath)) if os.path.exists(dpath) else {}
+            described = {d["drive"]["serial"]: d["drive"].get("revision") for d in machine.get("disks", [])
+                         if isinstance(d.get("drive"), dict) and "serial" in d["drive"]}
             for serial, rev in exp["drives"].items():
-                have = drives.get(serial, {}).get("revision")
+                # A drive the state does not mention still has the revision its description gives.
+                have = drives.get(serial, {}).get("revision", described.get(serial))
                 if have != rev:
                     errors.append(f"drive {serial} revision {have!r}, expected {rev!r}")
         if "events" in exp:
@@ -283,12 +289,13 @@ class Runner:
             for n, run in enumerate(sc["runs"]):
                 env = dict(os.environ)
                 env.update({"KESTREL_SIM_MACHINE": mpath, "KESTREL_SIM_STATE": state,
-                            "KESTREL_SIM_CLOCK": "virtual", "KESTREL_SIM_ANSWERS": ",".join(run.get("answers", []))})
+                            "KESTREL_SIM_CLOCK": "virtual", "KESTREL_SIM_ANSWERS": ",".join(run.get("answers", [])),
+                            "KESTREL_SIM_USER": ",".join(run.get("user", [])), "KESTREL_SIM_SHOW": "1"})
                 res = subprocess.run([exe] + run.get("args", []), env=env, capture_output=True, text=True,
                                      stdin=subprocess.DEVNULL, timeout=120, errors="replace")
                 codes.append(res.returncode)
                 self.check(n, run, res, state, machine)
-            return sc.get("road", ""), codes
+            return sc.get("road", ""), codes, sc.get("pending")
         finally:
             if self.keep:
                 print(f"  (kept {work})")
@@ -308,10 +315,17 @@ def main():
     width = max(len(n) for n in names)
 
     def one(name):
+        # A scenario marked "pending" waits for a part of the program that has not landed: its
+        # failure is reported but does not fail the suite; once it passes, the mark should go.
+        pending = json.load(open(os.path.join(HERE, "cases", name + ".json"))).get("pending")
         try:
-            road, codes = runner.run(name)
-            return True, f"ok    {name:<{width}}  {road}  exit {', '.join(map(str, codes))}"
+            road, codes, _ = runner.run(name)
+            note = "  (passes: remove its pending mark)" if pending else ""
+            return True, f"ok    {name:<{width}}  {road}  exit {', '.join(map(str, codes))}{note}"
         except (Failed, subprocess.TimeoutExpired, subprocess.CalledProcessError, OSError, ValueError, KeyError) as e:
+            if pending:
+                first = str(e).splitlines()[0:2]
+                return True, f"wait  {name:<{width}}  pending: {pending}; now: {' '.join(x.strip() for x in first)}"
             return False, f"FAIL  {name:<{width}}  {e}"
 
     jobs = int(os.environ.get("KESTREL_JOBS", "2"))
