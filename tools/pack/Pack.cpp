@@ -559,10 +559,15 @@ json DescribeJson(const PackageView& v) {
     const bool enciphered = v.OptionByte(27) == '0';
 
     json images = json::array();
-    std::vector<uint8_t> buffer(kImageBufferSize);
+    const size_t count = std::min<size_t>(static_cast<size_t>(v.iImageCount()), kImageSlots);
+    // A buffer as large as the largest image needs with its padding to 512 bytes (deciphered in
+    // place), at most the program's 2 MiB: the loader refuses an image larger than the program's
+    // buffer all the same, and describing a small package costs no 2 MiB.
+    uint64_t largest = 0;
+    for (size_t k = 0; k < count; ++k) largest = std::max(largest, std::min<uint64_t>(v.BIN_SIZE(k), kImageBufferSize));
+    std::vector<uint8_t> buffer(static_cast<size_t>((largest + 511) / 512 * 512));
     ImageCipherContext cipher;
     ImageCipherPrepare(cipher);
-    const size_t count = std::min<size_t>(static_cast<size_t>(v.iImageCount()), kImageSlots);
     for (size_t k = 0; k < count; ++k) {
         json img = json::object();
         img["offset"] = v.BIN_START(k);
