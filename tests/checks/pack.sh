@@ -158,5 +158,27 @@ for m in bad-*.json; do
   [ ! -e "$name.out" ] || fail "$m: an output file was left behind"
   n=$((n + 1))
 done
+# The large-slot template takes a program that the exact layout refuses, and reads it back.
+head -c 300000 /dev/urandom > realflasher.exe
+python3 - <<'PY'
+import json
+m = json.load(open("plain.json")); m["programs"] = {"EXE_WIN7_X64": "realflasher.exe", "EXE_COPYFILE_2K8": "flasher.exe"}
+json.dump(m, open("large.json", "w"))
+PY
+"$PACK" build --template "$BUILD/kestrel-sim-largeslots" --manifest large.json --out large-sim >/dev/null
+"$PACK" show large-sim > large-shown.txt
+has large-shown.txt "program slots: 1048576 bytes each"
+has large-shown.txt "program EXE_WIN7_X64: 300000 bytes"
+"$PACK" show --json large-sim > large-shown.json
+python3 "$ROOT/tests/checks/pack-compare.py" large.json large-shown.json || fail "show --json of large-sim differs from large.json"
+"$PACK" show "$SIM" > exact-shown.txt
+has exact-shown.txt "program slots: 32 bytes each"
+if "$PACK" build --template "$SIM" --manifest large.json --out large-exact 2>err.txt; then fail "the exact layout took a 300000-byte program"; fi
+has err.txt "programs.EXE_WIN7_X64: "
+has err.txt "is 300000 bytes, larger than its 32-byte slot"
+[ ! -e large-exact ] || fail "output left behind"
+run large-silent 1 /S
+has large-silent.log "Kestrel SSD Update (v1.0.0.1)"
+
 ls ./*.tmp >/dev/null 2>&1 && fail "a temporary file was left behind"
 echo "pack.sh: ok (2 packages round-tripped, 4 packed runs, $n refused manifests)"

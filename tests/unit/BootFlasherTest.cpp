@@ -174,6 +174,10 @@ TEST(InstallBootFlasher, KeepsOtherBootExecuteEntriesAndAddsOursOnce) {
         {"without autocheck", json::array({"other.exe"}), MultiSz({"autocheck autochk *", "other.exe", "NtMFlash FW.bin"})},
         {"no value", nullptr, MultiSz({"autocheck autochk *", "NtMFlash FW.bin"})},
         {"a plain string", "autocheck autochk /p \\??\\C:", MultiSz({"autocheck autochk *", "autocheck autochk /p \\??\\C:", "NtMFlash FW.bin"})},
+        {"a list whose last string lacks its zeros", {{"type", "REG_MULTI_SZ"}, {"hex", "6f7468657200782e657865"}},
+         MultiSz({"autocheck autochk *", "other", "x.exe", "NtMFlash FW.bin"})},
+        {"a list with an empty string inside: what follows it is not part of the list",
+         {{"type", "REG_MULTI_SZ"}, {"hex", "61000062000000"}}, MultiSz({"autocheck autochk *", "a", "NtMFlash FW.bin"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,6 +225,16 @@ TEST(InstallBootFlasher, FailureResults) {
         EXPECT_EQ(FileAt(*m, "C:\\Windows\\system32\\NtMFlash.exe").has_value(), c.flasherWritten);
         EXPECT_EQ(BootExecute(*m), MultiSz({"autocheck autochk *"})) << "BootExecute is left as it was";
         EXPECT_EQ(m->registry().OpenHandles(), 0u);
+    }
+    // A list too large to read cannot be kept, so it is not replaced either.
+    {
+        const std::string huge(70000, 'x');
+        auto big = test::MakeMachine({{"windows", {{"registry", {{"HKLM\\" + kSessionManager, {{"BootExecute", json::array({huge})}}}}}}}});
+        Install in;
+        EXPECT_EQ(in.Run(*big), BOOT_EXECUTE_NOT_SET);
+        const std::vector<uint8_t> kept = BootExecute(*big);
+        EXPECT_EQ(kept.size(), huge.size() + 2);
+        EXPECT_TRUE(in.Logged("BootExecute cannot be read (234), not changed"));
     }
     // Nothing to install: no flasher name, or no slot table.
     auto m = test::MakeMachine();

@@ -32,8 +32,11 @@ std::string Flasher(const std::string& name) {
 std::string CopyProgram(const std::string& name) { return "MZ copy program " + name + std::string(200, '+'); }
 
 std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::error_code ec;
+    std::vector<uint8_t> bytes(static_cast<size_t>(fs::file_size(p, ec)));
+    if (ec) return {};
+    std::ifstream(p, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 // The large-slot template packed once for every case: one enciphered image, every flasher slot

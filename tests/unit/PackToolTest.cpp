@@ -385,4 +385,10 @@ TEST(PackLayout, ProgramSlotsAreFoundByTheirMarkersAndSizeEntries) {
         test::PutText(b, c.offset, c.bytes);
         EXPECT_EQ(pack::LocateBlocks(b).size(), c.found ? 1u : 0u);
     }
+    // The program reads no further than its slot, whatever its size entry claims.
+    auto b = block;
+    test::PutText(b, pkg::kProgramSizeValue[3], "0000000100");
+    const auto program = PackageView(b).Program(3);
+    EXPECT_EQ(program.size(), 32u);
+    EXPECT_EQ(program.data(), PackageView(b).Bytes().data() + pkg::kProgramSlotStart + 3 * 32);
 }
