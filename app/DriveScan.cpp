@@ -31,8 +31,16 @@ bool Contains(const std::string& s, const char* what) { return s.find(what) != s
 void TKestrelMain::ScanRetryWait() { timer_.WaitMilliseconds(kRetryWaitMs); }
 
 int32_t TKestrelMain::ScanSSDDrive(int32_t kind) {
-    if (kind == 1) return bDeployMode ? ScanCsmiPreset() : ScanCsmiControllers();
-    return ScanDiskList();
+    if (kind != 1) return ScanDiskList();
+    try {
+        return bDeployMode ? ScanCsmiPreset() : ScanCsmiControllers();
+    } catch (...) {
+        // As on the disk list: a fault inside a driver call ends the scan, and no exception
+        // leaves it.
+        iErrorLevel = exitcode::kNoEligibleDrive;
+        WriteLog("Exception !ScanSSDDrive (CSMI)   \n");
+        return -1;
+    }
 }
 
 int32_t TKestrelMain::ScanDiskList() {
@@ -45,6 +53,10 @@ int32_t TKestrelMain::ScanDiskList() {
     if (dev != nullptr && dev->GetDevMgr() != nullptr && dev->GetDevMgr()->iExpectedCount > static_cast<int32_t>(kMaxDrives))
         WriteLog(Fmt("SCAN: %d disks counted, the drive table holds %d: drives left out\n", dev->GetDevMgr()->iExpectedCount,
                      static_cast<int32_t>(kMaxDrives)));
+
+    // A device path from the command line: the number of the disk it opens, to match its record.
+    const int32_t devPathNumber = (dev != nullptr && !DEV_PATH.empty()) ? dev->GetDevMgr()->GetDeviceNumber(DEV_PATH.c_str()) : -1;
+    bool devPathAdded = false;
 
     for (int32_t i = 0; i < n; ++i) {
         if (cnt >= static_cast<int32_t>(kMaxDrives)) {
@@ -143,59 +155,67 @@ int32_t TKestrelMain::ScanDiskList() {
                 }
                 WriteLog(Fmt("INBOX : before SelectPort ScanSSDDrive_i: %d cnt:%d iErrorLevel:%d  \n", i, cnt, iErrorLevel));
                 ok = dev->SelectPort(i, e.DevicePath, -1, SELECT_NVME);
+            } else if (!DEV_PATH.empty() && !(devPathNumber >= 0 ? dev->GetDevMgr()->GetDeviceNumber(rec->DevicePath) == devPathNumber
+                                                                 : !devPathAdded)) {
+                // The device path opens one disk whatever the record: it is listed once, with the
+                // record of that disk, not once for every disk of the list.
+                WriteLog(Fmt("ATA : SCAN %d is not the disk of DEV_PATH %s, skipped\n", i, DEV_PATH.c_str()));
             } else {
+                if (!DEV_PATH.empty()) e.bIsSystemDrive = IsSystemDrive(DEV_PATH.c_str()) ? 1 : 0;
                 WriteLog(Fmt("ATA : before SelectPort ScanSSDDrive_i: %d  cnt:%d iErrorLevel:%d \n", i, cnt, iErrorLevel));
                 ok = dev->SelectPort(i, DEV_PATH.empty() ? nullptr : DEV_PATH.c_str(), -1, SELECT_ATA);
             }
+            WriteLog(Fmt("[AFTER] SelectPort ScanSSDDrive_i: %d cnt:%d iErrorLevel:%d \n", i, cnt, iErrorLevel));
+            if (!ok) continue;
+
+            if (rstRoute) {
+                WriteLog(Fmt("SelectPort OK >>> 0. bIsNvmeInboxDriver=%d, bIsNvmeIrstDriver=%d, bIsNvmeIrstDriver_below_14_8=%d \n",
+                             e.bIsNvmeInboxDriver, e.bIsNvmeIrstDriver, e.bIsNvmeIrstDriver_below_14_8));
+            } else if (inboxRoute && e.bIsNvmeInboxDriver) {
+                WriteLog(Fmt("SelectPort OK >>>1. bIsNvmeInboxDriver=%d, bIsNvmeIrstDriver=%d \n", e.bIsNvmeInboxDriver, e.bIsNvmeIrstDriver));
+                r = LoadNvmeSlotInfo() ? 1 : 0;
+            } else if (!e.bIsNvme) {
+                WriteLog(Fmt("SelectPort OK >>>2. bIsNvme=%d, bIsNvmeInboxDriver=%d, bIsNvmeIrstDriver=%d \n", e.bIsNvme, e.bIsNvmeInboxDriver,
+                             e.bIsNvmeIrstDriver));
+                try {
+                    get_log_rook_ppid();
+                } catch (...) {
+                }
+                r = ReadAtaIdentity();
+            }
+            WriteLog(Fmt("[AFTER 2] ScanSSDDrive_i2: %d  iErrorLevel:%d \n", i, iErrorLevel));
+
+            if (e.bIsNvme && e.bIsNvmeInboxDriver && !added) {
+                // The inbox driver's slot query, also the way to an RST drive of an old driver whose
+                // RST identify failed. A drive the RST identify added is not counted a second time.
+                for (int retry = 0; r != 1 && retry < kRetries; ++retry) {
+                    ScanRetryWait();
+                    r = LoadNvmeSlotInfo() ? 1 : 0;
+                }
+                if (r == 1) {
+                    RefreshFromInboxSlots(e, i);
+                    WriteLog(Fmt("Refresh : [%d] %.40s %.8s \n", i, e.szModel, e.szFwRev));
+                    ++cnt;
+                }
+            } else if (!e.bIsNvme) {
+                for (int retry = 0; r != ATACMD_OK && retry < kRetries; ++retry) {
+                    ScanRetryWait();
+                    r = ReadAtaIdentity();
+                }
+                if (r == ATACMD_OK) {
+                    devPathAdded = !DEV_PATH.empty();
+                    FillFromAtaIdentity(e, true);
+                    WriteLog(Fmt("[%d-%c] %.40s %.8s | %.7s\n", i, LogChar(e.szDefRev[7]), e.szModel, e.szFwRev, e.szDefRev));
+                    ++cnt;
+                }
+            }
         } catch (...) {
-            // The half-filled element of the drive that faulted is not left behind.
-            std::memset(&e, 0, sizeof e);
+            // A fault inside a driver call ends the scan, wherever in the drive's selection and
+            // identify it happens; the half-filled element of that drive is not left behind.
+            if (!added) std::memset(&e, 0, sizeof e);
             iErrorLevel = exitcode::kNoEligibleDrive;
             WriteLog(Fmt("Exception !ScanSSDDrive_i: %d   \n", i));
             return -1;
-        }
-        WriteLog(Fmt("[AFTER] SelectPort ScanSSDDrive_i: %d cnt:%d iErrorLevel:%d \n", i, cnt, iErrorLevel));
-        if (!ok) continue;
-
-        if (rstRoute) {
-            WriteLog(Fmt("SelectPort OK >>> 0. bIsNvmeInboxDriver=%d, bIsNvmeIrstDriver=%d, bIsNvmeIrstDriver_below_14_8=%d \n",
-                         e.bIsNvmeInboxDriver, e.bIsNvmeIrstDriver, e.bIsNvmeIrstDriver_below_14_8));
-        } else if (inboxRoute && e.bIsNvmeInboxDriver) {
-            WriteLog(Fmt("SelectPort OK >>>1. bIsNvmeInboxDriver=%d, bIsNvmeIrstDriver=%d \n", e.bIsNvmeInboxDriver, e.bIsNvmeIrstDriver));
-            r = LoadNvmeSlotInfo() ? 1 : 0;
-        } else if (!e.bIsNvme) {
-            WriteLog(Fmt("SelectPort OK >>>2. bIsNvme=%d, bIsNvmeInboxDriver=%d, bIsNvmeIrstDriver=%d \n", e.bIsNvme, e.bIsNvmeInboxDriver,
-                         e.bIsNvmeIrstDriver));
-            try {
-                get_log_rook_ppid();
-            } catch (...) {
-            }
-            r = ReadAtaIdentity();
-        }
-        WriteLog(Fmt("[AFTER 2] ScanSSDDrive_i2: %d  iErrorLevel:%d \n", i, iErrorLevel));
-
-        if (e.bIsNvme && e.bIsNvmeInboxDriver && !added) {
-            // The inbox driver's slot query, also the way to an RST drive of an old driver whose
-            // RST identify failed. A drive the RST identify added is not counted a second time.
-            for (int retry = 0; r != 1 && retry < kRetries; ++retry) {
-                ScanRetryWait();
-                r = LoadNvmeSlotInfo() ? 1 : 0;
-            }
-            if (r == 1) {
-                RefreshFromInboxSlots(e, i);
-                WriteLog(Fmt("Refresh : [%d] %.40s %.8s \n", i, e.szModel, e.szFwRev));
-                ++cnt;
-            }
-        } else if (!e.bIsNvme) {
-            for (int retry = 0; r != ATACMD_OK && retry < kRetries; ++retry) {
-                ScanRetryWait();
-                r = ReadAtaIdentity();
-            }
-            if (r == ATACMD_OK) {
-                FillFromAtaIdentity(e, true);
-                WriteLog(Fmt("[%d-%c] %.40s %.8s | %.7s\n", i, LogChar(e.szDefRev[7]), e.szModel, e.szFwRev, e.szDefRev));
-                ++cnt;
-            }
         }
     }
     // Nothing of a drive that was not added stays behind the table's end.

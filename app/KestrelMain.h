@@ -75,7 +75,10 @@ public:
     void ThreadDone();
     bool bThreadDone = false;
 
-    // --- target selection (app/Selection.cpp; cboDrivesChange is among the handlers below)
+    // --- target selection (app/Selection.cpp)
+    // Makes the drive of the selected list entry the device object's current drive and shows what
+    // it would be updated to; in a version-only run writes the version file instead.
+    void cboDrivesChange();
     uint16_t iCurImage = 0;
     std::string sCurSerial;
     std::string sCurInstanceId;
@@ -197,7 +200,7 @@ public:
     TComboBox cbMsg{"cbMsg", 8, 96, 433, 32, false, false};
     // The bar sits on the update line, left of its percentage, so that the status line in the
     // list's place stays readable while both show.
-    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 312, 16, false};
+    TProgressBar ProgressBar2{"ProgressBar2", 8, 141, 320, 16, false};
     TLabel lblPercent{"lblPercent", 328, 141, "0%", false};
     TLabel lblFwSlot{"lblFwSlot", 12, 165, "FW Slot :", false};
     TComboBox cboFwSlot{"cboFwSlot", 70, 162, 100, 0, false};
@@ -284,6 +287,8 @@ private:
     void ReportText(const std::string& text, const std::string& title, uint32_t icon);
     // The job's result with the other fields of the record zero.
     int RunJob(int32_t job, const std::string& devicePath = std::string());
+    // Updates that reached the common ending (the automatic run tells skipped drives apart).
+    int32_t iEndedUpdates_ = 0;
     std::unique_ptr<HiTimer> progressTimer_;
     std::unique_ptr<ImageCipherContext> imageCipher_;
 

@@ -59,6 +59,8 @@ int RunWindowGallery(const Platform& platform, const std::string& state, uint32_
     w.iImageCount = 1;
     w.iLanguage = chinese ? 1 : 0;
     w.bDeployMode = state == "deploy";
+    // As the package options leave the frame: no system menu in deployment runs.
+    ui.SetSystemMenu(!w.bDeployMode);
     ui.SetCaption(w.bDeployMode ? "Updating firmware" : "Kestrel SSD Update (v1.0.0.1)");
     const auto text = [&](const std::string& english) { return LocalText(english, chinese); };
     w.Label1.SetCaption(text("Please select target device"));

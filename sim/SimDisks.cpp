@@ -271,7 +271,12 @@ void LoadStorageDevices(const json& description, SimMachine& machine) {
         std::shared_ptr<SimStorageDevice> drive;
         if (d.contains("drive") && !d["drive"].is_null()) drive = MakeDriveModel(d["drive"], machine);
         tree.AddInterface(path, node, Get<uint32_t>(d, "hidden_for_first_enumerations", 0, where));
-        machine.storage().Attach(path, std::make_shared<SimDisk>(std::move(c), std::move(drive)));
+        // Windows also names every disk \\.\PhysicalDrive<n> by its device number.
+        const std::optional<uint32_t> number = c.deviceNumber;
+        auto disk = std::make_shared<SimDisk>(std::move(c), std::move(drive));
+        machine.storage().Attach(path, disk);
+        if (number && !machine.storage().Find("\\\\.\\PhysicalDrive" + std::to_string(*number)))
+            machine.storage().Attach("\\\\.\\PhysicalDrive" + std::to_string(*number), disk);
     }
 
     LoadCsmiControllers(description, machine);

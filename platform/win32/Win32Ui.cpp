@@ -1,8 +1,8 @@
 #include <memory>
 
-#include <commctrl.h>
-
 #include "platform/win32/Win32Platform.h"
+
+#include <commctrl.h>
 
 namespace kestrel::win32 {
 namespace {
@@ -207,7 +207,13 @@ void Win32Ui::SetMainWindowVisible(bool visible) {
         ::UpdateWindow(main_);
         ::SetForegroundWindow(main_);
         // As a dialog does: the focus goes to the first control that takes it (the drive list).
-        if (HWND first = ::GetNextDlgTabItem(main_, nullptr, FALSE)) ::SetFocus(first);
+        for (const auto& [id, c] : window_.controls) {
+            const bool takesFocus = c.st.kind == UiKind::ComboBox || c.st.kind == UiKind::Button;
+            if (takesFocus && c.hwnd != nullptr && ::IsWindowVisible(c.hwnd) && ::IsWindowEnabled(c.hwnd)) {
+                ::SetFocus(c.hwnd);
+                break;
+            }
+        }
         return;
     }
     if (!::IsWindowVisible(main_)) return;

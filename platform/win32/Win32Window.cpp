@@ -1,12 +1,12 @@
 // The main window's controls on Windows: labels, owner-drawn lists and glow buttons, progress bars,
 // the banner, laid out in logical pixels and scaled to the DPI of the monitor the window is on.
+#include "platform/win32/Win32Platform.h"
+
 #include <commctrl.h>
 #include <commdlg.h>
 
 #include <algorithm>
 #include <vector>
-
-#include "platform/win32/Win32Platform.h"
 
 namespace kestrel::win32 {
 namespace {
@@ -82,8 +82,10 @@ void Win32Ui::UpdateFonts() {
     window_.bold = ::CreateFontW(-window_.S(13), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                  CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
     for (auto& [id, c] : window_.controls)
-        if (c.hwnd != nullptr)
+        if (c.hwnd != nullptr) {
             ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(c.st.bold ? window_.bold : window_.font), TRUE);
+            PlaceControl(c);
+        }
 }
 
 HICON Win32Ui::Icon(int index) {
@@ -129,7 +131,8 @@ int Win32Ui::NonClientHeight() {
 
 void Win32Ui::SetWindowHeight(int height) {
     window_.clientHeight = std::max(0, height - NonClientHeight());
-    ResizeWindow(window_.clientWidth, window_.clientHeight, false);
+    // Before the window first shows (the deployment layout is set by OnShow) it is centred anew.
+    ResizeWindow(window_.clientWidth, window_.clientHeight, main_ != nullptr && !::IsWindowVisible(main_));
 }
 
 bool Win32Ui::ShownOnScreen(const UiControlState& st) const {
@@ -204,7 +207,11 @@ void Win32Ui::ApplyControl(Win32Window::Control& c, const UiControlState& next, 
     const UiControlState prev = c.st;
     c.st = next;
     HWND h = c.hwnd;
-    if (created || prev.left != next.left || prev.top != next.top || prev.width != next.width || prev.height != next.height ||
+    // The font first: a list recomputes its field height from a new font, which the placement
+    // below then sets to the form's item height.
+    const bool fontChanged = created || prev.bold != next.bold;
+    if (fontChanged) ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(next.bold ? window_.bold : window_.font), TRUE);
+    if (fontChanged || prev.left != next.left || prev.top != next.top || prev.width != next.width || prev.height != next.height ||
         prev.parent != next.parent) {
         PlaceControl(c);
         // A panel carries its children.
@@ -212,8 +219,6 @@ void Win32Ui::ApplyControl(Win32Window::Control& c, const UiControlState& next, 
             for (auto& [id, child] : window_.controls)
                 if (child.st.parent == next.id) PlaceControl(child);
     }
-    if (created || prev.bold != next.bold)
-        ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(next.bold ? window_.bold : window_.font), TRUE);
     if (next.kind == UiKind::ComboBox) {
         if (created || prev.items != next.items) {
             ::SendMessageW(h, CB_RESETCONTENT, 0, 0);

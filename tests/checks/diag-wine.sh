@@ -55,5 +55,23 @@ assert r[key] == [] or all(not d.get("answered", True) for d in r[key]), r
 ' "$WINEPREFIX/report.txt" "$cmd"
 done
 
+# The updater's scan under Wine: no drive answers, the table is empty, the run ends normally.
+for args in "scan --json" "scan --json --kind 1"; do
+  echo "kestrel-diag $args"
+  set +e
+  # shellcheck disable=SC2086
+  timeout 180 wine "$DIAG" $args >"$WINEPREFIX/out.txt" 2>"$WINEPREFIX/err.txt"
+  rc=$?
+  set -e
+  tr -d '\r' <"$WINEPREFIX/out.txt" >"$WINEPREFIX/report.txt"
+  sed 's/^/        /' "$WINEPREFIX/report.txt"
+  check "$args: exit code 0 within the time limit (got $rc)" test "$rc" -eq 0
+  check "$args: one JSON object with an empty drive table" python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))
+assert r["count"] == 0 and r["drives"] == [], r
+' "$WINEPREFIX/report.txt"
+done
+
 echo "diag wine checks took $(( $(date +%s) - started )) s"
 exit $fail

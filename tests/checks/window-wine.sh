@@ -19,12 +19,16 @@ command -v import >/dev/null || { echo "window-wine.sh: ImageMagick's import is 
 state_dir=$(mktemp -d /tmp/kestrel-window-state.XXXXXX)
 wine_prefix window "$state_dir"
 mkdir -p "$SCREENS"
+# No window manager runs on the virtual display: Wine draws the frames and captions itself.
+timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 
 # shoot STATE: runs the gallery in STATE, takes the screenshot, sets CX CY CW CH (client area).
-shoot() {
-  local state=$1 out="$WINEPREFIX/$1.out"
+shoot() { shoot_as "$1" "$1"; }
+# shoot_as NAME STATE: the same, saved as NAME.png.
+shoot_as() {
+  local state=$1 gallery=$2 out="$WINEPREFIX/$1.out"
   rm -f "$SCREENS/$state.png"
-  KESTREL_SIM_GALLERY=$state KESTREL_SIM_GALLERY_SECONDS=8 KESTREL_SIM_STATE="$state_dir" \
+  KESTREL_SIM_GALLERY=$gallery KESTREL_SIM_GALLERY_SECONDS=4 KESTREL_SIM_STATE="$state_dir" \
     timeout 90 wine "$BUILD/kestrel-sim.exe" >"$out" 2>"$WINEPREFIX/$state.err" &
   local pid=$! i
   for i in $(seq 1 300); do
@@ -93,6 +97,22 @@ fi
 state=chinese
 if check "chinese: the window shows" shoot chinese; then
   has "chinese: the new revision is orange" 150 141 290 17 FF8000
+fi
+
+# The same window at 150 %: the layout scales with the DPI, the draw operations with it.
+timeout 30 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 || true
+timeout 30 wineserver -w || true
+state=drives-150
+if check "drives at 150 %: the window shows" shoot_as drives-150 drives; then
+  check "drives at 150 %: client area 674 x 285 (got $CW x $CH)" test "$CW x $CH" = "674 x 285"
+  s() { python3 -c "import sys; print(int($1 * 1.5 + 0.5))"; }
+  for band in 0:F2F2FF 5:C8DFFF; do
+    b=${band%%:*} c=${band#*:}
+    # The field's item rectangle starts 3 device pixels in: 2 logical pixels at this scale.
+    got=$(at "$(s 400)" $(( $(s 96) + $(s $((2 + 3 * b))) + 1 )))
+    check "drives at 150 %: selected item band $b is #$c (got #$got)" test "$got" = "$c"
+  done
+  has "drives at 150 %: the new revision is orange" "$(s 150)" "$(s 141)" "$(s 290)" "$(s 17)" FF8000
 fi
 
 echo "screenshots: $(ls "$SCREENS" | tr '\n' ' ')"

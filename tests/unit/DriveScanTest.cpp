@@ -2,6 +2,8 @@
 // the drive table, the count and the log lines that matter.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 
 using namespace kestrel;
 using namespace kestrel::test;
+using nlohmann::json;
 
 namespace {
 
@@ -198,6 +201,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Seven failed attempts: nothing, and no half-filled element 0.
         ScanCase{"csmi-raid.json", 0, {}, {"] : SCSI_PORT:3, INDEX:5, PORT:5, SAS_ADDR: 0000000000000000\n\n"}, 0.0, 0, 11, 1, nullptr,
                  Preset(3, 5, 0, 0x0000000005050000ull), 7},
+        // A device path from the command line opens one disk: it is listed once, with that disk's
+        // record and system-drive flag, not once for every disk of the list.
+        ScanCase{"disks-17.json", 1,
+                 {"ata order=3 scsi=0-0-3-0 bus=11 flags=0000 sys=0 existed=1 | KESTREL KS600 512GB | KS6R0100 | KS6A26130001003 | S6R0100A | "
+                  "CN0KS6A261300001003A01 | KESTREL KS600 512GB"},
+                 {"] : ATA : SCAN 0 is not the disk of DEV_PATH \\\\.\\PhysicalDrive3, skipped\n\n", "] : ATA_DEV_CNT: 1 / 16 \n\n"},
+                 0.0, 0, 11, 0, nullptr, [](TKestrelMain& m) { m.DEV_PATH = "\\\\.\\PhysicalDrive3"; }, 1},
+        ScanCase{"default.json", 1, {kSata0}, {}, 1.5, 0, 11, 0, nullptr, [](TKestrelMain& m) { m.DEV_PATH = "\\\\.\\PhysicalDrive0"; }},
         // No CSMI controller on the default machine.
         ScanCase{"default.json", 0, {}, {"] : CSMI_DEV_CNT: 0\n\n"}, 0.0, 0, 11, 1},
         // A driver that faults inside the call ends the scan: iErrorLevel 3, result -1, the element
@@ -262,6 +273,104 @@ TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
         const std::string log = b.Log();
         EXPECT_NE(log.find("] : Scan Device ...\n"), std::string::npos);
         EXPECT_NE(log.find(c.line), std::string::npos) << log;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Storage calls by kind, passed on to the machine's storage.
+class CountingStorage : public IStorage {
+public:
+    explicit CountingStorage(IStorage& inner) : inner_(inner) {}
+    uint64_t opens = 0, ioctls = 0, closes = 0;
+    DevHandle CreateFileA(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) override {
+        ++opens;
+        return inner_.CreateFileA(path, access, share, disposition, flags);
+    }
+    bool DeviceIoControl(DevHandle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t& n) override {
+        ++ioctls;
+        return inner_.DeviceIoControl(h, code, in, inSize, out, outSize, n);
+    }
+    bool CloseHandle(DevHandle h) override {
+        ++closes;
+        return inner_.CloseHandle(h);
+    }
+    uint32_t GetLastError() override { return inner_.GetLastError(); }
+
+private:
+    IStorage& inner_;
+};
+
+// What a scan of 17 disks costs: no setup-API call of its own (no RST NVMe disk), a bounded number
+// of storage requests per disk, no waits, every handle closed again.
+TEST(DriveScanCost, SeventeenDisks) {
+    auto machine = std::make_unique<sim::SimMachine>(MachineFile("disks-17.json"), sim::SimOptions{});
+    CountingStorage storage(machine->storage());
+    Platform p = machine->platform();
+    p.storage = &storage;
+    TKestrelMain main(p, PackageView(), {});
+    main.bLogEnabled = true;
+    main.sLogFile = machine->files().GetTempPath() + "KestrelLog.txt";
+    const auto t0 = std::chrono::steady_clock::now();
+    main.pAtaDevice = std::make_unique<TAtaDevice>(p);
+    const auto t1 = std::chrono::steady_clock::now();
+    const uint64_t treeBefore = machine->deviceTree().Calls();
+    const uint64_t opensBefore = storage.opens, ioctlsBefore = storage.ioctls;
+    const int64_t clockBefore = machine->clock().NowNs();
+    ASSERT_EQ(main.ScanSSDDrive(0), 16);
+    const auto t2 = std::chrono::steady_clock::now();
+    const uint64_t treeCalls = machine->deviceTree().Calls() - treeBefore;
+    const uint64_t opens = storage.opens - opensBefore, ioctls = storage.ioctls - ioctlsBefore;
+    const double waited = static_cast<double>(machine->clock().NowNs() - clockBefore) / 1e9;
+    const auto ms = [](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    std::printf("17-disk scan: enumeration %.1f ms, %llu device-tree calls before the scan; scan %.1f ms, %llu device-tree calls, "
+                "%llu opens, %llu DeviceIoControl calls, %.3f s waited (virtual)\n",
+                ms(t1 - t0), static_cast<unsigned long long>(treeBefore), ms(t2 - t1), static_cast<unsigned long long>(treeCalls),
+                static_cast<unsigned long long>(opens), static_cast<unsigned long long>(ioctls), waited);
+    EXPECT_EQ(treeCalls, 0u);
+    EXPECT_LE(ioctls, 16u * 8u);
+    EXPECT_LE(opens, 16u * 4u);
+    EXPECT_EQ(waited, 0.0);
+    EXPECT_EQ(storage.opens, storage.closes + (main.pAtaDevice->IsOpen() ? 1u : 0u)) << "a handle was left open";
+}
+
+}  // namespace
+
+namespace {
+
+// A CSMI controller with 17 SATA phys: the table takes 16 and the log names the one left out.
+TEST(DriveScanLimits, SeventeenCsmiPhys) {
+    json m = MachineFile("csmi-raid.json");
+    json phys = json::array();
+    for (int p = 0; p < 17; ++p)
+        phys.push_back({{"attached", "sata"},
+                        {"drive", {{"model", "KESTREL KS600 512GB"}, {"revision", "KS6R0100"}, {"serial", "KS6A2613000030" + std::to_string(p)}}}});
+    m["csmi_controllers"][0]["phys"] = phys;
+    ScanBench b(m);
+    EXPECT_EQ(b.main->ScanSSDDrive(1), 16);
+    EXPECT_EQ(b.main->m_DevInfo[15].ScsiIndex, 15);
+    EXPECT_EQ(KESTREL_FIELD(b.main->m_DevInfo[15], szSerial), "KS6A261300003015");
+    const std::string log = b.Log();
+    EXPECT_NE(log.find("] : csmi3,16 : left out, the drive table holds 16 drives\n\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("KS6A261300003016"), std::string::npos) << "the 17th drive is not even identified";
+}
+
+// The friendly name of an NVMe disk fills the 40-byte model fields; a longer one is cut, a shorter
+// one ends with zero bytes.
+TEST(DriveScanLimits, FriendlyNameFillsTheModelFields) {
+    for (const std::string& name : {std::string("KESTREL KN900 1TB NVMe SSD WITH A VERY LONG NAME"), std::string(39, 'N')}) {
+        json m = MachineFile("nvme-inbox.json");
+        for (json& n : m["device_tree"]["nodes"])
+            if (n.value("friendly_name", "") == "KESTREL KN900 1TB") n["friendly_name"] = name;
+        ScanBench b(m);
+        ASSERT_EQ(b.main->ScanSSDDrive(0), 2);
+        const DEV_INFO& e = b.main->m_DevInfo[1];
+        std::string expected = name.substr(0, 40);
+        expected.resize(40, '\0');
+        EXPECT_EQ(std::string(e.szModel, 40), expected);
+        EXPECT_EQ(std::string(e.szCheckModel, 40), expected);
     }
 }
 
