@@ -179,7 +179,6 @@ public:
     int ClientHeight() const { return iClientHeight; }
 
     // Handlers written with the selection and update workflow code; the window calls them.
-    void cboDrivesChange();
     void cmdUpdateClick();
     void Timer1Timer();
     void Timer2Timer();
