@@ -82,6 +82,9 @@ public:
         dwCsmiSasAddress[0] = low;
         dwCsmiSasAddress[1] = high;
     }
+    int32_t GetCsmiPhy() const { return iCsmiPhy; }
+    int32_t GetCsmiPort() const { return iCsmiPort; }
+    uint64_t GetCsmiSasAddress() const { return (static_cast<uint64_t>(dwCsmiSasAddress[1]) << 32) | dwCsmiSasAddress[0]; }
     bool IsOpen() const { return hDevice != kInvalidDevHandle; }
     TDevMgr* GetDevMgr() { return pDevMgr.get(); }
 
