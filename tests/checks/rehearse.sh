@@ -17,7 +17,7 @@ cp "$ROOT/sim/machines/default.json" machine.json
 "$PACK" sim-image --model "KESTREL KS600*" --revision KS6R0200 --ext-revision S6R0200 --out fw.bin
 cat > release.json <<'JSON'
 { "builder": "QA", "version": "v2.0.0.0", "title": "Kestrel SSD Update", "model": "KESTREL KS600",
-  "options": {"bWindowsFlash": true, "bNFlashAuto": true},
+  "options": {"bWindowsFlash": true, "bNFlashAuto": true, "bReBoot": true},
   "images": [{"file": "fw.bin", "NEW_FW": "KS6R0200", "FW_EXT": "S6R0200",
               "constraints": [{"CMODEL": "KESTREL KS600 512GB", "START": "KS6R01", "END": "KS6R02"}]}] }
 JSON
