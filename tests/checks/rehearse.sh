@@ -28,6 +28,8 @@ mkdir direct-state
 code=0
 KESTREL_SIM_MACHINE=machine.json KESTREL_SIM_STATE=direct-state ./direct-sim /S >direct.out 2>&1 || code=$?
 want=$code
+[ "$want" = 0 ] || { cat direct.out >&2; fail "the package packed directly ends with $want, expected 0 (an update)"; }
+grep -q '"revision": "KS6R0200"' direct-state/drives.json || fail "the package packed directly did not update the drive"
 outcome() {  # the state a run leaves that matters: drive revisions, registry, files beside the program
   { cat "$1/drives.json" "$1/registry.json" 2>/dev/null || true; } | sed 's/"at": "[^"]*"//'
 }
