@@ -194,8 +194,8 @@ TEST(Startup, EscapingExceptionIsShownAndEndsWithTheCodeReached) {
         EXPECT_EQ(r.m->ui().Boxes()[0].flags, MB_OK_FLAG | MB_ICONERROR_FLAG);
         EXPECT_FALSE(r.m->ui().WindowEverShown());
         if (c.logged) {
-            EXPECT_NE(r.log.find("] : New AtaDevice ...\n"), std::string::npos) << r.log;
-            EXPECT_NE(r.log.find(Fmt("] : EXIT_ERROR: 0x%X\n", c.code)), std::string::npos) << r.log;
+            EXPECT_NE(r.log.find("] : New AtaDevice ...\r\n"), std::string::npos) << r.log;
+            EXPECT_NE(r.log.find(Fmt("] : EXIT_ERROR: 0x%X\r\n", c.code)), std::string::npos) << r.log;
             EXPECT_EQ(r.log.find("bNAdmin"), std::string::npos) << r.log;
         } else {
             EXPECT_EQ(r.log, "");
@@ -232,7 +232,7 @@ TEST(Startup, NotAnAdministratorEndsWith1) {
     for (const Case& c : cases) {
         const SimRun r = Start(Package(1, c.digits), c.args, json{{"windows", {{"administrator", false}}}});
         EXPECT_EQ(r.code, 1);
-        EXPECT_NE(r.log.find("] : bNAdmin !\n"), std::string::npos) << r.log;
+        EXPECT_NE(r.log.find("] : bNAdmin !\r\n"), std::string::npos) << r.log;
         EXPECT_EQ(r.log.find("Scan Device"), std::string::npos) << r.log;
         ASSERT_EQ(r.m->ui().Boxes().size(), c.box ? 1u : 0u);
         if (c.box) {
