@@ -9,6 +9,11 @@
 #include "support/ResultRecords.h"
 
 namespace kestrel {
+namespace {
+
+constexpr uint32_t kErrorAccessDenied = 5;
+
+}  // namespace
 
 TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::vector<std::string> args)
     : p_(platform),
@@ -17,10 +22,13 @@ TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::v
       timer_(*platform.clock, platform.ui),
       osInfo_(platform),
       imageBuffer_(kImageBufferSize, 0) {
+    // The window's WM_POWERBROADCAST handler lives exactly as long as the window object.
+    p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
     BuildWindow();
 }
 
 TKestrelMain::~TKestrelMain() {
+    p_.ui->SetPowerBroadcastHandler(nullptr);
     DestroyDeviceObject();
     if (instanceMutex_ != 0) p_.ui->CloseMutex(instanceMutex_);
 }
@@ -82,8 +90,9 @@ bool TKestrelMain::InitPackageOptions() {
     bEndOfUpdate = false;
     bLogEnabled = true;
 
-    sTempDir = p_.files->GetTempPath();
-    sLogFile = sTempDir;
+    // sLogFile is set only once it names the log: a run that stops before has no log of its own,
+    // and its archive steps must not touch what an earlier run left.
+    const std::string tempDir = p_.files->GetTempPath();
     GetModelName(pkg_, *this, error);
     if (!error.empty()) {
         bLogEnabled = false;
@@ -92,7 +101,7 @@ bool TKestrelMain::InitPackageOptions() {
                           MB_OK_FLAG | MB_ICONERROR_FLAG);
         return false;
     }
-    sLogFile += kDebugLogName;
+    sLogFile = tempDir + kDebugLogName;
     WriteLog(Fmt("GetModelName : gModelName=[%s] ", gModelName.c_str()));
     bNextDrive = false;
     return true;
@@ -139,6 +148,20 @@ void TKestrelMain::StartUp() {
         EndRun(exitcode::kFailure);
         return;
     }
+    pAtaDevice->iVisualStyle = iVisualStyle;
+
+    uint32_t lastError = pAtaDevice->dwLastError;
+    if (osInfo_.bIsNT && !osInfo_.IsAdministrator()) lastError = kErrorAccessDenied;
+    if (lastError == kErrorAccessDenied) {
+        WriteLog("bNAdmin !");
+        if (ShowStartupBoxes())
+            p_.ui->MessageBox(Text("Access denied ! You must have administrator privilege to flash SSD."), Text("Error ..."),
+                              MB_OK_FLAG | MB_ICONERROR_FLAG);
+        EndRun(exitcode::kFailure);
+        return;
+    }
+
+    ScanAndHandOver();
 }
 
 void TKestrelMain::FormDestroy() {
@@ -164,14 +187,19 @@ uint32_t TKestrelMain::WMPowerBroadcast(uint32_t event) {
 }
 
 void TKestrelMain::ArchiveLogStep() {
-    // Before the options are read there is no log of this run to pack.
-    if (sLogFile.empty()) return;
-    ArchiveLog(*p_.files, *p_.clock, sLogFile, sTempDir);
+    // A run whose log never started has nothing of its own to pack.
+    if (!bLogEnabled || sLogFile.empty()) return;
+    ArchiveLog(*p_.files, *p_.clock, sLogFile);
 }
 
 bool TKestrelMain::CreateDeviceObject() {
-    // The device object arrives with the device layer; until then no drive can be reached.
-    return false;
+    try {
+        pAtaDevice = std::make_unique<TAtaDevice>(p_);
+    } catch (const std::exception&) {
+        pAtaDevice.reset();
+        return false;
+    }
+    return true;
 }
 
 void TKestrelMain::DestroyDeviceObject() { pAtaDevice.reset(); }

@@ -6,40 +6,19 @@
 #include <string>
 
 #include "app/ExitCodes.h"
+#include "package/PackageOptions.h"
 
 namespace kestrel {
 
-struct RunContext {
+// The package's option header and digits and gModelName come from PackageOptions, the part of the
+// run context that the package layer reads and fills.
+struct RunContext : PackageOptions {
     int32_t iErrorLevel = exitcode::kNotStarted;
-
-    // Package option header and digits.
-    int32_t iVisualStyle = 0;
-    int32_t iLanguage = 0;
-    int32_t iFlashMode = 0;
-    int16_t iImageCount = 0;
-    bool bUseFWExt = false;
-    bool bReBoot = false;
-    bool bAutoMode = false;
-    bool bShutdownAfter = false;
-    bool bHiddenDrives = false;
-    bool bRebootAfter = false;
-    bool bNFlashAuto = false;
-    bool bBootcode = false;
-    bool bDeployMode = false;
-    bool bPreformat = false;
-    bool bBeforePreformat = false;
-    bool bFOld = false;
-    bool bUnattended = false;
-    bool bWindowsFlash = false;
-    int32_t iNoticeStyle = 0;
-    int32_t iCloseMsgSeconds = 0;
 
     // Command-line switches.
     bool bSilent = false;
     bool bErase = false;
     bool bVersionOnly = false;
-
-    std::string gModelName = "Unknown";
 
     // Deployment target.
     std::string DEV_PATH;

@@ -27,7 +27,7 @@ bool Flag(const PackageView& v, int pos, bool& out, std::string& error) {
 
 }  // namespace
 
-bool ReadPackageOptions(const PackageView& v, RunContext& ctx, std::string& error) {
+bool ReadPackageOptions(const PackageView& v, PackageOptions& ctx, std::string& error) {
     ctx.iVisualStyle = v.iVisualStyle();
     ctx.iLanguage = v.iLanguage();
     ctx.iFlashMode = v.iFlashMode();
@@ -43,7 +43,7 @@ bool ReadPackageOptions(const PackageView& v, RunContext& ctx, std::string& erro
            Digit(v, 26, ctx.iCloseMsgSeconds, error);
 }
 
-bool GetModelName(const PackageView& v, RunContext& ctx, std::string& error) {
+bool GetModelName(const PackageView& v, PackageOptions& ctx, std::string& error) {
     ctx.gModelName = "Unknown";
     if (ctx.iImageCount == 0) return false;
     const std::string rev = v.NEW_FW(0);

@@ -54,6 +54,26 @@ std::string PackageView::RecordField(const char* field, size_t width) {
     return TrimText(std::string_view(field, strnlen(field, width)));
 }
 
+std::string PackageView::NewFwRaw(size_t k) const {
+    if (k >= kImageSlots) return std::string(8, '\0');
+    return Raw(pkg::kNewFw + pkg::kRevEntrySize * k + pkg::kRevValueOffset, 8);
+}
+
+std::string PackageView::FwExtRaw(size_t k) const {
+    if (k >= kImageSlots) return std::string(8, '\0');
+    return Raw(pkg::kFwExt + pkg::kRevEntrySize * k + pkg::kRevValueOffset, 8);
+}
+
+uint64_t PackageView::BIN_START(size_t k) const {
+    return k < kImageSlots ? Number(pkg::kBinStart + pkg::kNumEntrySize * k + pkg::kNumValueOffset) : 0;
+}
+
+uint64_t PackageView::BIN_SIZE(size_t k) const {
+    return k < kImageSlots ? Number(pkg::kBinSize + pkg::kNumEntrySize * k + pkg::kNumValueOffset) : 0;
+}
+
+size_t PackageView::ImageCount() const { return std::min<size_t>(static_cast<size_t>(iImageCount()), kImageSlots); }
+
 std::string PackageView::NEW_FW(size_t k) const {
     const std::string raw = NewFwRaw(k);
     return TrimText(std::string_view(raw.data(), strnlen(raw.data(), 8)));
@@ -84,13 +104,15 @@ std::span<const uint8_t> PackageView::Program(size_t n) const {
 
 ImageLoadResult PackageView::LoadImage(size_t k, std::span<uint8_t> buffer, uint32_t& paddedSize) const {
     paddedSize = 0;
+    if (k >= ImageCount()) return ImageLoadResult::NoSuchImage;
     const uint64_t size = BIN_SIZE(k);
     const uint64_t start = BIN_START(k);
     if (size > buffer.size() || size > kImageBufferSize) return ImageLoadResult::TooLarge;
     const std::span<const uint8_t> region = ImageRegion();
     if (start > region.size() || size > region.size() - start) return ImageLoadResult::OutsideRegion;
     std::fill(buffer.begin(), buffer.end(), uint8_t{0});
-    std::memcpy(buffer.data(), region.data() + start, static_cast<size_t>(size));
+    // An empty image of a block without an image region has no source bytes at all.
+    if (size != 0) std::memcpy(buffer.data(), region.data() + start, static_cast<size_t>(size));
     paddedSize = static_cast<uint32_t>((size + 511) / 512 * 512);
     return ImageLoadResult::Ok;
 }

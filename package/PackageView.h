@@ -16,6 +16,7 @@ enum class ImageLoadResult {
     Ok,
     TooLarge,       // BIN_SIZE exceeds the image buffer
     OutsideRegion,  // BIN_START + BIN_SIZE runs past the image region
+    NoSuchImage,    // the index is not one of the package's images
 };
 
 class PackageView {
@@ -48,15 +49,19 @@ public:
     // START / END (at most 8) and CMODEL (at most 40), trimmed of blanks and control characters.
     static std::string RecordField(const char* field, size_t width);
 
+    // The entries of image k exist for k = 0..14 only: an index past them would read the next
+    // field family, so it reads as an empty entry instead (8 NULs, 0).
     // The 8 bytes of NEW_FW(k) / FW_EXT(k) as they stand.
-    std::string NewFwRaw(size_t k) const { return Raw(pkg::kNewFw + pkg::kRevEntrySize * k + pkg::kRevValueOffset, 8); }
-    std::string FwExtRaw(size_t k) const { return Raw(pkg::kFwExt + pkg::kRevEntrySize * k + pkg::kRevValueOffset, 8); }
+    std::string NewFwRaw(size_t k) const;
+    std::string FwExtRaw(size_t k) const;
     // At most 8 characters (up to the first NUL), trimmed.
     std::string NEW_FW(size_t k) const;
     std::string FW_EXT(size_t k) const;
 
-    uint64_t BIN_START(size_t k) const { return Number(pkg::kBinStart + pkg::kNumEntrySize * k + pkg::kNumValueOffset); }
-    uint64_t BIN_SIZE(size_t k) const { return Number(pkg::kBinSize + pkg::kNumEntrySize * k + pkg::kNumValueOffset); }
+    uint64_t BIN_START(size_t k) const;
+    uint64_t BIN_SIZE(size_t k) const;
+    // The images the package holds: the count byte, bounded to the block's 15 slots.
+    size_t ImageCount() const;
 
     std::span<const uint8_t> ImageRegion() const;
     // Program slot n from its first byte for as many bytes as its size entry gives, bounded by the
@@ -65,8 +70,9 @@ public:
     uint64_t ProgramSize(size_t n) const;
 
     // Loads image k into a buffer of kImageBufferSize bytes: zero-fills it, copies the image, and
-    // gives the length rounded up to a multiple of 512. An image that does not fit the buffer or
-    // lies outside the region is refused and nothing is copied.
+    // gives the length rounded up to a multiple of 512. An index that is not one of the package's
+    // images (k >= ImageCount()), or an image that does not fit the buffer or lies outside the
+    // region, is refused and nothing is copied.
     ImageLoadResult LoadImage(size_t k, std::span<uint8_t> buffer, uint32_t& paddedSize) const;
 
     // A number field: decimal digits up to the first non-digit (at most its 10 digits); 0 when none.

@@ -9,7 +9,7 @@ namespace kestrel {
 namespace {
 
 // The number of images the records can describe: the count byte, bounded to the block's slots.
-size_t ImagesToCheck(const RunContext& ctx) {
+size_t ImagesToCheck(const PackageOptions& ctx) {
     return ctx.iImageCount <= 0 ? 0 : std::min<size_t>(static_cast<size_t>(ctx.iImageCount), kImageSlots);
 }
 
@@ -23,7 +23,7 @@ bool RecordMatches(const FLSH_RECORD& r, size_t j, const std::string& cur, const
     log(Fmt("  _FC STR: START=%.8s END=%.8s CMODEL=%.40s \n", start.c_str(), end.c_str(), cmodel.c_str()));
 
     // The template's unfilled first record: the image has no constraints.
-    if (j == 0 && start.compare(0, 4, "#FLS") == 0 && !cmodel.empty() && cmodel[0] == '#' && !end.empty() && end[0] == '#') {
+    if (j == 0 && UnfilledRecord(r)) {
         log("NO constraint was set, exit check");
         return true;
     }
@@ -69,7 +69,14 @@ int Compare(const char* a, const char* b, size_t n) { return n == 0 ? 0 : std::m
 
 std::string FieldText(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
 
-void ChkConstraint(DriveTable& drives, const PackageView& package, const RunContext& ctx, const LogSink& log) {
+bool UnfilledRecord(const FLSH_RECORD& r) {
+    const std::string start = PackageView::RecordField(r.START, sizeof r.START);
+    const std::string end = PackageView::RecordField(r.END, sizeof r.END);
+    const std::string cmodel = PackageView::RecordField(r.CMODEL, sizeof r.CMODEL);
+    return start.compare(0, 4, "#FLS") == 0 && !cmodel.empty() && cmodel[0] == '#' && !end.empty() && end[0] == '#';
+}
+
+void ChkConstraint(DriveTable& drives, const PackageView& package, const PackageOptions& ctx, const LogSink& log) {
     const size_t images = ImagesToCheck(ctx);
     for (size_t d = 0; d < drives.Count(); ++d) {
         DEV_INFO& dev = drives.m_DevInfo[d];
@@ -101,7 +108,7 @@ void ChkConstraint(DriveTable& drives, const PackageView& package, const RunCont
 }
 
 TargetRevision ChkO2N(const DEV_INFO& d, const std::string& lblOldFW, const PackageView& package, size_t k,
-                      const RunContext& ctx, const LogSink& log) {
+                      const PackageOptions& ctx, const LogSink& log) {
     const std::string old = lblOldFW.substr(0, strnlen(lblOldFW.c_str(), std::min<size_t>(lblOldFW.size(), 8)));
     const std::string rawTarget = ctx.bUseFWExt ? package.FwExtRaw(k) : package.NewFwRaw(k);
     std::string t = FieldText(rawTarget.data(), 8);
@@ -144,7 +151,7 @@ TargetRevision ChkO2N(const DEV_INFO& d, const std::string& lblOldFW, const Pack
 }
 
 void LogRevisionCompare(const DEV_INFO& d, const PackageView& package, size_t k, const TargetRevision& target,
-                        const RunContext& ctx, const LogSink& log) {
+                        const PackageOptions& ctx, const LogSink& log) {
     const bool nvme = d.bIsNvme == 1;
     const std::string fw = FieldText(d.szFwRev, sizeof d.szFwRev);
     const std::string def = FieldText(d.szDefRev, sizeof d.szDefRev);
@@ -155,7 +162,7 @@ void LogRevisionCompare(const DEV_INFO& d, const PackageView& package, size_t k,
 }
 
 bool FirmwareUpToDate(const DEV_INFO& d, const PackageView& package, size_t k, const TargetRevision& target,
-                      const RunContext& ctx, const LogSink& log) {
+                      const PackageOptions& ctx, const LogSink& log) {
     int cmp = 0;
     if (ctx.bUseFWExt) {
         const std::string ext = package.FwExtRaw(k);

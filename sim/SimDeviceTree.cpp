@@ -139,8 +139,10 @@ bool SimDeviceTree::Property(const Node& n, uint32_t spdrp, std::string& value) 
     switch (spdrp) {
         case wire::SPDRP_DEVICEDESC_PROP: value = n.d.description; break;
         case wire::SPDRP_SERVICE_PROP: value = n.d.service; break;
-        case wire::SPDRP_CLASSGUID_PROP: value = n.d.classGuid; break;
-        case wire::SPDRP_DRIVER_PROP: value = n.d.driver; break;
+        // Windows keeps a device's class GUID and its driver key ("{class guid}\\nnnn") in lower
+        // case and answers them so, however the machine file spells them.
+        case wire::SPDRP_CLASSGUID_PROP: value = Lower(n.d.classGuid); break;
+        case wire::SPDRP_DRIVER_PROP: value = Lower(n.d.driver); break;
         case wire::SPDRP_FRIENDLYNAME_PROP: value = n.d.friendlyName; break;
         case wire::SPDRP_LOCATION_INFORMATION_PROP: value = n.d.location; break;
         default: return false;

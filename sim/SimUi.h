@@ -46,6 +46,13 @@ public:
     void SetSystemMenu(bool present) override { systemMenu_ = present; }
     void SetMainWindowVisible(bool visible) override;
     void SetCloseEnabled(bool enabled) override { closeEnabled_ = enabled; }
+    bool DeleteSystemMenuEntry(int position) override {
+        if (position < 0 || static_cast<size_t>(position) >= systemMenuEntries_.size()) return false;
+        systemMenuEntries_.erase(systemMenuEntries_.begin() + position);
+        return true;
+    }
+    // The window menu as Windows builds it for a sizeable window, with what the program removed.
+    const std::vector<std::string>& SystemMenuEntries() const { return systemMenuEntries_; }
     std::string ApplicationTitle() override { return "Kestrel"; }
     MutexHandle OpenNamedMutex(const std::string& name) override;
     MutexHandle CreateNamedMutex(const std::string& name) override;
@@ -80,6 +87,8 @@ public:
     // The user: a click on a button, a choice in a list (ignored when the control is hidden or
     // disabled, as Windows would), keys held down, the file-open dialog's answer.
     bool Click(const std::string& name);
+    // Actions the user takes, one each time the shown window waits for input (see SimOptions).
+    void SetUserActions(std::vector<std::string> actions) { userActions_.assign(actions.begin(), actions.end()); }
     bool Choose(const std::string& name, int item);
     void HoldKey(int virtualKey, bool down);
     void SetOpenFileAnswer(std::optional<std::string> path) { openFile_ = std::move(path); }
@@ -91,6 +100,11 @@ public:
 
     // Delivers WM_POWERBROADCAST to the main window: the handler's answer, 0 when none is set.
     uint32_t DeliverPowerBroadcast(uint32_t event) { return power_ ? power_(event) : 0; }
+    bool PowerBroadcastHandlerSet() const { return static_cast<bool>(power_); }
+    // Something that happens while a message box is open (its modal loop still dispatches the
+    // main window's messages): fn runs once per box, before the box is answered; not for boxes
+    // that fn itself causes.
+    void WhileBoxShown(std::function<void()> fn) { whileBox_ = std::move(fn); }
 
     // A mutex held by another process of the machine.
     void HoldMutexElsewhere(const std::string& name) { foreign_.insert(name); }
@@ -122,6 +136,9 @@ private:
 
     SimClock& clock_;
     std::deque<std::string> answers_;
+    std::deque<std::string> userActions_;
+    // Takes the next user action when the window is shown; false when none is left.
+    bool TakeUserAction();
     bool interactive_;
     bool echo_;
     std::thread::id gui_;
@@ -132,6 +149,7 @@ private:
     std::vector<ShownBox> boxes_;
     std::string caption_;
     bool systemMenu_ = true;
+    std::vector<std::string> systemMenuEntries_{"Restore", "Move", "Size", "Minimize", "Maximize", "-", "Close"};
     bool closeEnabled_ = true;
     bool visible_ = false;
     bool everShown_ = false;
@@ -140,6 +158,8 @@ private:
     MutexHandle nextMutex_ = 0x100;
     int broughtToFront_ = 0;
     std::function<uint32_t(uint32_t)> power_;
+    std::function<void()> whileBox_;
+    bool inWhileBox_ = false;
     std::string blockReason_;
     std::vector<std::string> blockCalls_;
 

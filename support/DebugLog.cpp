@@ -19,8 +19,13 @@ void AppendLogLine(IFiles& files, IClock& clock, const std::string& logFile, std
     line += '[';
     line += LogTimeStamp(clock);
     line += "] : ";
-    line.append(text.data(), text.size());
-    if (addNewline) line += '\n';
+    // The file is a Windows text file: every line end is CR LF, also those inside a text, as a
+    // text-mode write would have written it.
+    for (const char c : text) {
+        if (c == '\n') line += '\r';
+        line += c;
+    }
+    if (addNewline) line += "\r\n";
     files.AppendToFile(logFile, line);
 }
 

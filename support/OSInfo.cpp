@@ -150,11 +150,15 @@ uint32_t OSInfo::GetOsVersionCode() {
     uint32_t code = 0;
     uint32_t effMajor = major, effMinor = minor;
     if (major == 6 && minor == 2) {
-        // Windows 10 answers the search as 6.2 to programs without a compatibility manifest entry.
+        // Windows 8.1 and 10 (and their servers) answer the search as 6.2 to a program without a
+        // compatibility manifest entry; RtlGetVersion tells the true numbers. Only a Windows 10 or
+        // newer leaves the 6.2 codes: Windows 8.1 and Server 2012 R2 keep them, because their inbox
+        // NVMe driver lacks the firmware and protocol requests of Windows 10, so an NVMe drive on it
+        // still needs Intel RST (the workflow's check keys on the 6.2 server code).
         wire::RTL_OSVERSIONINFOEXW rtl{};
         rtl.dwOSVersionInfoSize = sizeof rtl;
         const auto status = p_.system->RtlGetVersion(rtl);
-        if (status && *status == 0) {
+        if (status && *status == 0 && rtl.dwMajorVersion >= 10) {
             effMajor = rtl.dwMajorVersion;
             effMinor = rtl.dwMinorVersion;
         }

@@ -117,14 +117,14 @@ std::string LogArchivePath(const std::string& sLogFile) {
     return sLogFile.substr(0, p) + "\\" + kLogArchiveName;
 }
 
-ArchiveResult ArchiveLog(IFiles& files, IClock& clock, const std::string& sLogFile, const std::string& tempDir) {
+ArchiveResult ArchiveLog(IFiles& files, IClock& clock, const std::string& sLogFile) {
     const std::string archivePath = LogArchivePath(sLogFile);
     // The archive holds what the text log held at the last archive step and nothing older: an
     // existing one is removed first, so a failed write never leaves an outdated archive that
     // looks current (its lines are still in the text log then).
     files.DeleteFile(archivePath);
 
-    const std::optional<std::string> log = files.ReadWholeFile(tempDir + kDebugLogName);
+    const std::optional<std::string> log = files.ReadWholeFile(sLogFile);
     if (!log) return ArchiveResult::kNoLog;
 
     ZipEntrySpec entry;

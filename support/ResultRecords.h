@@ -53,9 +53,10 @@ enum class ArchiveResult {
     kArchiveFailed,  // the archive could not be written; the text log is kept for the next step
 };
 
-// Packs <tempDir>KestrelLog.txt into the archive as its one entry "KestrelLog.txt", encrypted with
-// the archive password, and deletes sLogFile once the archive is written and reads back intact.
-// An existing archive is replaced, never added to.
-ArchiveResult ArchiveLog(IFiles& files, IClock& clock, const std::string& sLogFile, const std::string& tempDir);
+// Packs the debug log sLogFile (the temporary directory followed by "KestrelLog.txt") into the
+// archive as its one entry "KestrelLog.txt", encrypted with the archive password, and deletes it once
+// the archive is written and reads back intact. An existing archive is replaced, never added to.
+// The one path decides both what is packed and where the archive goes, so the two cannot disagree.
+ArchiveResult ArchiveLog(IFiles& files, IClock& clock, const std::string& sLogFile);
 
 }  // namespace kestrel

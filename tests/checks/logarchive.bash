@@ -2,7 +2,8 @@
 
 # check_log_archive ZIP OUT: Python's zipfile, unzip and 7-Zip each extract the one entry with the
 # password, and agree byte for byte; each refuses a wrong password; the log starts after the
-# start-up's archive step and its last line is "EXIT_ERROR: 0x4". OUT receives the log text.
+# start-up's archive step, its line ends are CR LF and its last line is "EXIT_ERROR: 0x4". OUT
+# receives the log text.
 # Returns 1 with a message on the first difference.
 check_log_archive() {
   local zip=$1 out=$2 last
@@ -30,7 +31,10 @@ PY
   if grep -q 'GetModelName : gModelName=' "$out"; then
     echo "the archive holds lines from before the start-up's archive step" >&2; return 1
   fi
-  head -n1 "$out" | grep -q '\] : Check usage \.\.\.$' || { echo "first line is not the one after the archive step: $(head -n1 "$out")" >&2; return 1; }
+  # A Windows text file: every line end is CR LF.
+  python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); sys.exit(d.count(b"\n") != d.count(b"\r\n"))' "$out" ||
+    { echo "the archived log has line ends other than CR LF" >&2; return 1; }
+  head -n1 "$out" | tr -d '\r' | grep -q '\] : Check usage \.\.\.$' || { echo "first line is not the one after the archive step: $(head -n1 "$out")" >&2; return 1; }
   last=$(grep -v '^[[:space:]]*$' "$out" | tail -n1 | tr -d '\r')
   case "$last" in
     "["*"] : EXIT_ERROR: 0x4") ;;

@@ -79,6 +79,24 @@ TEST_F(Cipher, AgreesWithOpenSslOnRandomKeysAndBuffers) {
     }
 }
 
+// The program's own key, pinned: packages already built decipher only under this key. The cipher
+// text was computed once with the openssl command-line tool (aes-128-ecb, no padding) from the key
+// the program assembles.
+TEST_F(Cipher, ProgramKeyKnownAnswer) {
+    const auto plain = Hex("4b45535452454c20465720494d414745"    // "KESTREL FW IMAGE"
+                           "000102030405060708090a0b0c0d0e0f"
+                           "00000000000000000000000000000000");  // an image's zero padding
+    const auto cipher = Hex("e68408897379dee72a965d0f961f50c9"
+                            "a96da9bdc90d2d2d7b2fe6f9c01ebb75"
+                            "03f98a9741a2f551b32d75acfc89c1ca");
+    auto buf = plain;
+    ImageCipherEncipher(*ctx, buf.data(), buf.size());
+    EXPECT_EQ(buf, cipher);
+    buf = cipher;
+    ImageCipherDecipher(*ctx, buf.data(), buf.size());
+    EXPECT_EQ(buf, plain);
+}
+
 TEST_F(Cipher, ProgramKeyRoundTripsAndTouchesOnlyWholeBlocks) {
     std::vector<uint8_t> data(2097152);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31 + 7);

@@ -78,7 +78,7 @@ TEST_F(AtaDevice, AtaStatusWithErrBit) {
         EXPECT_EQ(len, 512u);
         EXPECT_EQ(dev->RetTaskFile.bCommandReg, c.status);
         EXPECT_EQ(dev->bStatusReg, c.result == ATACMD_ERR ? c.status : 0);
-        if (c.result == ATACMD_ERR) { EXPECT_NE(Log().find(Fmt("ATA Status Register: 0x%X\n", c.status)), std::string::npos); }
+        if (c.result == ATACMD_ERR) { EXPECT_NE(Log().find(Fmt("ATA Status Register: 0x%X\r\n", c.status)), std::string::npos); }
     }
 }
 
@@ -121,7 +121,7 @@ TEST_F(AtaDevice, WindowsErrorsMapToResults) {
     ATA_TASKFILE tf = MakeTf(0, 1, 0, 0, 0, 0xEC);
     uint32_t len = 512;
     dev->SendAtaCommand(tf, dev->GetReadBuffer(), ATA_DIR_IN, len);
-    EXPECT_NE(Log().find("GetLastError=5B4h(1460)\n"), std::string::npos);
+    EXPECT_NE(Log().find("GetLastError=5B4h(1460)\r\n"), std::string::npos);
 }
 
 TEST_F(AtaDevice, TranslatedCommandSenseKeys) {
@@ -147,7 +147,7 @@ TEST_F(AtaDevice, TranslatedCommandSenseKeys) {
     EXPECT_EQ(dev->SendAtaCommand(tf, dev->GetReadBuffer(), ATA_DIR_IN, len), ATACMD_ERR);
     EXPECT_EQ(len, 0u);
     EXPECT_EQ(dev->DecodedSense[1], 5);
-    EXPECT_NE(Log().find("ATACMD_ERR : status: 02, sensekey:05 \n"), std::string::npos);
+    EXPECT_NE(Log().find("ATACMD_ERR : status: 02, sensekey:05 \r\n"), std::string::npos);
 
     // A device error: ABORTED COMMAND with the drive's registers.
     Build(Drive({{"transports", {"sat"}}}));
@@ -171,8 +171,8 @@ TEST_F(AtaDevice, CsmiStatusOtherThan50IsAFailure) {
     EXPECT_EQ(dev->SendAtaCommand(tf, dev->GetReadBuffer(), ATA_DIR_IN, len), ATACMD_FAIL);
     const std::string log = Log();
     EXPECT_NE(log.find("(CSMI) Cmd:EC FR:00 SC:01 SN:00 CL:00 CH:00 "), std::string::npos);
-    EXPECT_NE(log.find("[FAIL STS:51,ERR:04] 1 / 0\n"), std::string::npos);
-    EXPECT_NE(log.find("STS=51,ERR=04,LBA_L=00,LBA_M=00,LBA_H=00,DEV=00,SC=00 \n"), std::string::npos);
+    EXPECT_NE(log.find("[FAIL STS:51,ERR:04] 1 / 0\r\n"), std::string::npos);
+    EXPECT_NE(log.find("STS=51,ERR=04,LBA_L=00,LBA_M=00,LBA_H=00,DEV=00,SC=00 \r\n"), std::string::npos);
 
     // The same drive answers IDENTIFY once the fault is gone; a wrong phy is a non-zero ReturnCode.
     Build(Drive({{"transports", {"csmi"}}, {"csmi", {{"port", 2}, {"phy", 3}}}}), false);
@@ -181,7 +181,7 @@ TEST_F(AtaDevice, CsmiStatusOtherThan50IsAFailure) {
     EXPECT_EQ(dev->IdentifyDevice(), ATACMD_OK);
     dev->SetCsmiPhy(1);
     EXPECT_EQ(dev->IdentifyDevice(), ATACMD_FAIL);
-    EXPECT_NE(Log().find("IOCTL_SCSI_MINIPORT(CC_CSMI_SAS_STP_PASSTHRU) failed, ReturnCode=1\n"), std::string::npos);
+    EXPECT_NE(Log().find("IOCTL_SCSI_MINIPORT(CC_CSMI_SAS_STP_PASSTHRU) failed, ReturnCode=1\r\n"), std::string::npos);
 }
 
 TEST_F(AtaDevice, ProtocolsWithoutAnAtaSenderSendNothing) {
@@ -264,7 +264,7 @@ TEST_F(AtaDevice, ProbeOrder) {
         std::vector<std::pair<uint32_t, uint8_t>> got;
         for (const auto& io : rec->ios) got.emplace_back(io.code, io.first);
         EXPECT_EQ(got, c.requests);
-        EXPECT_NE(Log().find(Fmt("PRO: %s\n", TAtaDevice::ProtocolName(c.protocol))), std::string::npos);
+        EXPECT_NE(Log().find(Fmt("PRO: %s\r\n", TAtaDevice::ProtocolName(c.protocol))), std::string::npos);
         if (c.visualStyle != 20) { EXPECT_EQ(dev->GetTimeout(), 10.0f); }
     }
 }
@@ -335,8 +335,8 @@ TEST_F(AtaDevice, RecordsAndSelection) {
     ASSERT_TRUE(dev->SelectPort(0, nullptr, 7, SELECT_ATA));
     EXPECT_EQ(dev->GetDriveRecord(-1), &records[0]);
     EXPECT_EQ(dev->ParentVid, 0x8086);
-    EXPECT_NE(Log().find(Fmt(">>> SelectPort[idx=0] Scsi=7 InstID=%s Parent_VID/DID=8086h/A102h...\n", kDiskPath)), std::string::npos);
-    EXPECT_NE(Log().find("(ATA PASSTHROUGH) CreateFile OK\n"), std::string::npos);
+    EXPECT_NE(Log().find(Fmt(">>> SelectPort[idx=0] Scsi=7 InstID=%s Parent_VID/DID=8086h/A102h...\r\n", kDiskPath)), std::string::npos);
+    EXPECT_NE(Log().find("(ATA PASSTHROUGH) CreateFile OK\r\n"), std::string::npos);
     const size_t open = machine->storage().OpenHandles();
     EXPECT_FALSE(dev->SelectPort(1, nullptr, 0, SELECT_ATA));
     EXPECT_TRUE(dev->IsOpen());
@@ -365,7 +365,7 @@ TEST_F(AtaDevice, ReopenThatFailsFailsTheRequestOnce) {
     size_t selects = 0;
     for (size_t p = log.find(">>> SelectPort[idx=0]"); p != std::string::npos; p = log.find(">>> SelectPort[idx=0]", p + 1)) ++selects;
     EXPECT_EQ(selects, 1u);
-    EXPECT_NE(log.find("(SYSTEM NOT SUPPORT) CreateFile FAIL\n"), std::string::npos);
+    EXPECT_NE(log.find("(SYSTEM NOT SUPPORT) CreateFile FAIL\r\n"), std::string::npos);
     EXPECT_EQ(dev->dwLastError, 6u);
 }
 
@@ -377,7 +377,7 @@ TEST_F(AtaDevice, PortNamesOfCsmiAndRst) {
     EXPECT_FALSE(dev->SelectPort(0, nullptr, 5, SELECT_NVME));  // \\.\Scsi5: is not there
     EXPECT_TRUE(dev->SelectPort(0, nullptr, 4, SELECT_NVME));
     EXPECT_EQ(dev->GetProtocol(), PRO_NVME);
-    EXPECT_NE(Log().find("NVMe SCSI:4 CreateFile ...\n"), std::string::npos);
+    EXPECT_NE(Log().find("NVMe SCSI:4 CreateFile ...\r\n"), std::string::npos);
 }
 
 TEST_F(AtaDevice, Diagnostics) {
@@ -388,14 +388,14 @@ TEST_F(AtaDevice, Diagnostics) {
     dev->HexDump(zeros.data(), 256, 1, 16);
     std::string log = Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
-    EXPECT_NE(log.find("] :  \n"), std::string::npos);
-    EXPECT_NE(log.find("] :       0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F\n"), std::string::npos);
+    EXPECT_NE(log.find("] :  \r\n"), std::string::npos);
+    EXPECT_NE(log.find("] :       0  1  2  3  4  5  6  7  8  9  A  B  C  D  E  F\r\n"), std::string::npos);
     ClearLog();
     const uint8_t bytes[20] = {'K', 'S', 0, 1, 0x7F, ' ', 'z', 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c', 0xFF};
     dev->HexDump(bytes, 20, 1, 16);
     log = Log();
-    EXPECT_NE(log.find("] : 0000: 4B 53 00 01 7F 20 7A 00 00 00 00 00 00 00 00 00 \"KS....z.........\"\n"), std::string::npos);
-    EXPECT_NE(log.find("] : 0010: 61 62 63 FF" + std::string(1 + 36, ' ') + " \"abc.\"\n"), std::string::npos);
+    EXPECT_NE(log.find("] : 0000: 4B 53 00 01 7F 20 7A 00 00 00 00 00 00 00 00 00 \"KS....z.........\"\r\n"), std::string::npos);
+    EXPECT_NE(log.find("] : 0010: 61 62 63 FF" + std::string(1 + 36, ' ') + " \"abc.\"\r\n"), std::string::npos);
 }
 
 }  // namespace

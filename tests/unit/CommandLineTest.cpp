@@ -104,7 +104,7 @@ TEST(CommandLine, StartUpEndsTheRunWithTheCode) {
         std::vector<std::string> args;
         int code;
         const char* logged;
-    } cases[] = {{{}, 2, "Check usage ..."}, {{"/C:3"}, 8, "] : /C: _/C:3\n\n"}, {{"/T:\\\\.\\PhysicalDrive0"}, 1, "] : DEV_PATH:\\\\.\\PhysicalDrive0\n\n"}};
+    } cases[] = {{{}, 2, "Check usage ..."}, {{"/C:3"}, 8, "] : /C: _/C:3\r\n\r\n"}, {{"/T:\\\\.\\PhysicalDrive0"}, 1, "] : DEV_PATH:\\\\.\\PhysicalDrive0\r\n\r\n"}};
     for (const auto& c : cases) {
         auto m = test::MakeMachine();
         // The archive steps pack and delete the text log: the run's log is what was appended to it.

@@ -46,10 +46,15 @@ TEST(DebugLog, LinesAreWrittenAsTheyStand) {
     // The device object's writer adds no newline: two texts end up on one line.
     AppendLogLine(f.files, f.clock, path, "part one ", false);
     AppendLogLine(f.files, f.clock, path, "part two\n", false);
+    // Every line end is CR LF, as a text-mode write on Windows makes it, also those inside a text.
+    AppendLogLine(f.files, f.clock, path, "EXIT_ERROR: 0x4\n", true);
+    AppendLogLine(f.files, f.clock, path, "   CURR_MODEL:A\n  CMODEL:B", true);
     EXPECT_EQ(f.Log(),
-              "[12/10/2026 9:30:00 AM] : Init Vars done, OS: 14010000h\n"
-              "[12/10/2026 9:30:00 AM] : 100% %s %n done\n"
-              "[12/10/2026 9:30:00 AM] : part one [12/10/2026 9:30:00 AM] : part two\n");
+              "[12/10/2026 9:30:00 AM] : Init Vars done, OS: 14010000h\r\n"
+              "[12/10/2026 9:30:00 AM] : 100% %s %n done\r\n"
+              "[12/10/2026 9:30:00 AM] : part one [12/10/2026 9:30:00 AM] : part two\r\n"
+              "[12/10/2026 9:30:00 AM] : EXIT_ERROR: 0x4\r\n\r\n"
+              "[12/10/2026 9:30:00 AM] :    CURR_MODEL:A\r\n  CMODEL:B\r\n");
 }
 
 TEST(DebugLog, UnopenableFileDropsTheLine) {

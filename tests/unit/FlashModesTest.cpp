@@ -78,9 +78,9 @@ TEST_F(FlashModes, WorkedExample300000BytesAt64) {
     EXPECT_EQ(d[10].dataLength, 0u);
     EXPECT_EQ(dev->iCmdTotal, 10);
     const std::string log = Log();
-    EXPECT_NE(log.find("Normal flash (mode3/mode7): Reboot=1, Bootcode=0, iFlashMode=0, max_sector=64\n"), std::string::npos);
-    EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:40 SN:00 CL:40 CH:00  2 / 10\n"), std::string::npos);
-    EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:0A SN:00 CL:40 CH:02  10 / 10\n"), std::string::npos);
+    EXPECT_NE(log.find("Normal flash (mode3/mode7): Reboot=1, Bootcode=0, iFlashMode=0, max_sector=64\r\n"), std::string::npos);
+    EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:40 SN:00 CL:40 CH:00  2 / 10\r\n"), std::string::npos);
+    EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:0A SN:00 CL:40 CH:02  10 / 10\r\n"), std::string::npos);
 }
 
 TEST_F(FlashModes, ClosingCommandOffsets) {
@@ -172,11 +172,11 @@ TEST_F(FlashModes, EnterpriseFlow) {
             EXPECT_EQ(model->Revision(), c.revisionAfter);
             EXPECT_EQ(model->BootCodeUpdated(), c.updateBoot && c.reboot);
             const std::string log = Log();
-            EXPECT_NE(log.find(Fmt("Enterprise flash flow (mode Eh/Fh): Reboot=%d, Bootcode=%d, iFlashMode=%d, max_sector=8\n", c.reboot,
+            EXPECT_NE(log.find(Fmt("Enterprise flash flow (mode Eh/Fh): Reboot=%d, Bootcode=%d, iFlashMode=%d, max_sector=8\r\n", c.reboot,
                                    c.updateBoot, c.flashMode)),
                       std::string::npos);
-            EXPECT_NE(log.find("Enterprise (mode Eh) module part \n"), std::string::npos);
-            EXPECT_NE(log.find("Enterprise (mode Eh/Fh) Finished !\n"), std::string::npos);
+            EXPECT_NE(log.find("Enterprise (mode Eh) module part \r\n"), std::string::npos);
+            EXPECT_NE(log.find("Enterprise (mode Eh/Fh) Finished !\r\n"), std::string::npos);
         }
     }
 }
@@ -195,7 +195,7 @@ TEST_F(FlashModes, RejectedImages) {
         {"another model", json::object(), Image(5000, "KS2.00A", "OTHER SSD*"), 0, nullptr},
         {"bad checksum", json::object(), corrupt, 0, nullptr},
         {"the drive refuses", {{"reject_images", true}}, Image(5000), 0, nullptr},
-        {"enterprise activation", {{"enterprise_flags", 1}}, Image(5000, "KS2.00A", "OTHER*"), 0, "Enterprise UpdateBoot (mode Fh) failed !\n"},
+        {"enterprise activation", {{"enterprise_flags", 1}}, Image(5000, "KS2.00A", "OTHER*"), 0, "Enterprise UpdateBoot (mode Fh) failed !\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -219,7 +219,7 @@ TEST_F(FlashModes, FirstFailingCommandEndsTheFlow) {
 
     On("ata", {{"enterprise_flags", 1}, {"faults", {{{"command", 0x92}, {"features", 0x0E}, {"status", 0x51}}}}});
     EXPECT_EQ(FlashImageAta(*dev, image.data(), 8192, 8, 0, 1, 1), ATACMD_ERR);
-    EXPECT_NE(Log().find("Enterprise UpdateBoot (mode Eh, offset 414Ch) failed !\n"), std::string::npos);
+    EXPECT_NE(Log().find("Enterprise UpdateBoot (mode Eh, offset 414Ch) failed !\r\n"), std::string::npos);
     EXPECT_EQ(Downloads().size(), 1u);
 }
 

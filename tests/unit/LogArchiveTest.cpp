@@ -96,7 +96,7 @@ struct ArchiveFixture : ::testing::Test {
         fs::remove_all(state);
     }
     fs::path HostZip() const { return *m->files().HostPath(zipPath); }
-    ArchiveResult Archive() { return ArchiveLog(m->files(), m->clock(), logFile, temp); }
+    ArchiveResult Archive() { return ArchiveLog(m->files(), m->clock(), logFile); }
 };
 
 }  // namespace
@@ -204,17 +204,29 @@ TEST(LogArchive, TemporaryFolderWithoutTempGoesToCurrentDriveRoot) {
     SimMachine m(d, SimOptions{});
     const std::string log = "D:\\Scratch\\KestrelLog.txt";
     m.files().WriteWholeFile(log, "line\n");
-    EXPECT_EQ(ArchiveLog(m.files(), m.clock(), log, "D:\\Scratch\\"), ArchiveResult::kArchived);
+    EXPECT_EQ(ArchiveLog(m.files(), m.clock(), log), ArchiveResult::kArchived);
     EXPECT_TRUE(m.files().FileExists("E:\\KestrelLog.zip"));
     EXPECT_FALSE(m.files().FileExists(log));
 }
 
-TEST(ZipArchive, CipherRoundTripAndRefusedSizes) {
-    PkwareCipher enc("MOSSGATE"), dec("MOSSGATE");
-    const std::string text = RandomText(1000, 3);
-    std::string back;
-    for (char c : text) back += static_cast<char>(dec.Decrypt(enc.Encrypt(static_cast<uint8_t>(c))));
-    EXPECT_EQ(back, text);
+// The traditional encryption against a known answer: a fixed 12-byte encryption header and a log
+// line under the archive password. The cipher text was computed once with Python's zipfile reader
+// (its decrypter, byte by byte), independently of this program.
+TEST(ZipArchive, CipherKnownAnswerAndRefusedSizes) {
+    std::vector<uint8_t> plain = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0x5D};
+    const std::string line = "[12/10/2026 9:30:00 AM] : Kestrel (v0.0.0.0)\r\n";
+    plain.insert(plain.end(), line.begin(), line.end());
+    const char* hex =
+        "edffe840de46448d81359938fc12e4af09061fd7f1077ccc5e4aa822a4104cb2657e645403503853d56fbbd431874c73005c3885bb5f3b7d9ec6";
+    std::vector<uint8_t> cipher;
+    for (const char* h = hex; h[0] && h[1]; h += 2) cipher.push_back(static_cast<uint8_t>(std::stoi(std::string(h, 2), nullptr, 16)));
+    ASSERT_EQ(cipher.size(), plain.size());
+    PkwareCipher enc(kLogArchivePassword), dec(kLogArchivePassword);
+    std::vector<uint8_t> encrypted, decrypted;
+    for (uint8_t b : plain) encrypted.push_back(enc.Encrypt(b));
+    for (uint8_t b : cipher) decrypted.push_back(dec.Decrypt(b));
+    EXPECT_EQ(encrypted, cipher);
+    EXPECT_EQ(decrypted, plain);
 
     ZipEntrySpec e;
     e.name = "";
@@ -247,9 +259,9 @@ TEST(LogArchive, RunLeavesArchiveFromStartupStepToExitCode) {
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.name, "KestrelLog.txt");
     EXPECT_EQ(r.data,
-              "[12/10/2026 9:30:00 AM] : Check usage ...\n"
-              "[12/10/2026 9:30:00 AM] : Kestrel (v0.0.0.0)\n"
-              "[12/10/2026 9:30:00 AM] : EXIT_ERROR: 0x4\n\n");
+              "[12/10/2026 9:30:00 AM] : Check usage ...\r\n"
+              "[12/10/2026 9:30:00 AM] : Kestrel (v0.0.0.0)\r\n"
+              "[12/10/2026 9:30:00 AM] : EXIT_ERROR: 0x4\r\n\r\n");
     EXPECT_EQ(test::ReadOneEntryZip(*zip, "mossgate").error, "wrong password");
 }
 
@@ -265,9 +277,9 @@ TEST(LogArchive, StartupStepPacksLeftoverAndFirstLines) {
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.data,
               "[12/9/2026 8:00:00 AM] : killed run\n"
-              "[12/10/2026 9:30:00 AM] : GetModelName : gModelName=[Unknown] \n"
-              "[12/10/2026 9:30:00 AM] : Init Vars done, OS: 14010000h\n");
-    EXPECT_EQ(m->files().ReadWholeFile(log), std::optional<std::string>("[12/10/2026 9:30:00 AM] : Check usage ...\n"));
+              "[12/10/2026 9:30:00 AM] : GetModelName : gModelName=[Unknown] \r\n"
+              "[12/10/2026 9:30:00 AM] : Init Vars done, OS: 14010000h\r\n");
+    EXPECT_EQ(m->files().ReadWholeFile(log), std::optional<std::string>("[12/10/2026 9:30:00 AM] : Check usage ...\r\n"));
 }
 
 TEST(LogArchive, RunWithUnwritableArchiveKeepsWholeLog) {
@@ -276,6 +288,6 @@ TEST(LogArchive, RunWithUnwritableArchiveKeepsWholeLog) {
     const auto block = test::TemplateBlock(0x391A);
     EXPECT_EQ(RunKestrel(m->platform(), PackageView(block), {"/S"}), 4);
     const std::string text = m->files().ReadWholeFile("C:\\Users\\Operator\\AppData\\Local\\Temp\\KestrelLog.txt").value_or("");
-    EXPECT_NE(text.find("GetModelName : gModelName=[Unknown] \n"), std::string::npos) << text;
-    EXPECT_NE(text.find("EXIT_ERROR: 0x4\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("GetModelName : gModelName=[Unknown] \r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("EXIT_ERROR: 0x4\r\n"), std::string::npos) << text;
 }

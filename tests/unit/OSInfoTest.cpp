@@ -106,6 +106,38 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"FallbackWithoutRegistry", V(2, 6, 1, 1), std::nullopt, 0, true, nullptr, false, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Windows 8.1, Server 2012 R2 and Windows 10 all answer the search as 6.2 to this program (it has
+// no compatibility manifest entry); RtlGetVersion tells them apart. Only major version 10 moves the
+// code to 14h/13h: 8.1 and 2012 R2 keep the 6.2 codes (10h/0Fh), as does a failing RtlGetVersion.
+TEST(OSInfo, ReportedAs62ThroughRtlGetVersion) {
+    struct Case {
+        const char* name;
+        uint8_t productType;
+        std::optional<SimVersion> rtl;
+        bool rtlFails;
+        uint32_t code;
+    } cases[] = {
+        {"Windows 8", 1, V(2, 6, 2, 1), false, 0x10010000},
+        {"Server 2012", 3, V(2, 6, 2, 3), false, 0x0F070000},
+        {"Windows 8.1", 1, V(2, 6, 3, 1), false, 0x10010000},
+        {"Server 2012 R2", 3, V(2, 6, 3, 3), false, 0x0F070000},
+        {"Windows 10", 1, V(2, 10, 0, 1), false, 0x14010000},
+        {"Server 2016", 3, V(2, 10, 0, 3), false, 0x13070000},
+        {"RtlGetVersion fails", 1, V(2, 10, 0, 1), true, 0x10010000},
+        {"RtlGetVersion fails, server", 3, V(2, 10, 0, 3), true, 0x0F070000},
+        {"no RtlGetVersion", 1, std::nullopt, false, 0x10010000},
+    };
+    for (const Case& c : cases) {
+        sim::SimSystemConfig cfg;
+        cfg.reported = V(2, 6, 2, c.productType, 0x100);
+        cfg.rtl = c.rtl;
+        cfg.rtlFails = c.rtlFails;
+        Machine m(cfg);
+        OSInfo os(m.platform());
+        EXPECT_EQ(os.GetOsVersionCode(), c.code) << c.name << ": " << std::hex << os.GetOsVersionCode();
+    }
+}
+
 TEST(OSInfo, SearchUsesFewQueriesPerField) {
     sim::SimSystemConfig cfg;
     cfg.reported = V(2, 10, 0, 1, 0x100);

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "package/AesCipher.h"
+#include "package/RevisionRules.h"
 #include "support/SimFixture.h"
 #include "tools/pack/Pack.h"
 #include "tools/pack/Sha256.h"
@@ -59,7 +60,7 @@ struct Files : ::testing::Test {
           "images": [ { "file": "fw1.bin", "NEW_FW": "R1.1.0", "FW_EXT": "KV31502",
                         "constraints": [ { "CMODEL": "KESTREL SSD 512GB", "START": "R1.0", "END": "R1.1" },
                                          { "CMODEL": "KESTREL SSD 1TB" } ] },
-                      { "file": "fw2.bin", "NEW_FW": "T2.0" } ],
+                      { "file": "fw2.bin", "NEW_FW": "T2.0", "FW_EXT": "TX2000A" } ],
           "programs": { "EXE_WIN7_X64": "flasher.exe" } })")
             .patch(json::parse(windowsFlash ? R"([{"op":"replace","path":"/options/bWindowsFlash","value":true}])" : "[]"));
     }
@@ -153,7 +154,7 @@ TEST_F(Files, FilledBlockReadsBackAsTheManifest) {
         EXPECT_EQ(shown["images"][1]["sha256"], OpenSslSha256(padTo(fw2)));
         EXPECT_EQ(shown["images"][1]["size"], padTo(fw2).size());
         EXPECT_EQ(shown["images"][0]["NEW_FW"], "R1.1.0");
-        EXPECT_EQ(shown["images"][1]["FW_EXT"], "");
+        EXPECT_EQ(shown["images"][1]["FW_EXT"], "TX2000A");
         EXPECT_EQ(shown["images"][0]["constraints"],
                   json::parse(R"([{"CMODEL":"KESTREL SSD 512GB","START":"R1.0!!!!","END":"R1.1~~~~"},{"CMODEL":"KESTREL SSD 1TB","START":"","END":""}])"));
         EXPECT_EQ(shown["images"][1]["constraints"], json::array());
@@ -192,6 +193,78 @@ TEST_F(Files, TextsAreEightBitCharacters) {
     }
 }
 
+// Manifests whose packages could not work are refused, naming the field: a target revision of
+// blanks (the program trims it to nothing), an image without an extended revision when the drives
+// are compared by it, and a package that does not say which road it takes.
+TEST_F(Files, ManifestsThatCannotWorkAreRefused) {
+    struct Case {
+        const char* patch;
+        const char* error;  // null: accepted
+    } cases[] = {
+        {R"([{"op":"replace","path":"/images/0/NEW_FW","value":"        "}])", "images[0].NEW_FW: "},
+        {R"([{"op":"replace","path":"/images/1/NEW_FW","value":" "}])", "images[1].NEW_FW: "},
+        {R"([{"op":"replace","path":"/images/1/NEW_FW","value":""}])", "images[1].NEW_FW: "},
+        {R"([{"op":"remove","path":"/images/1/FW_EXT"}])", "images[1].FW_EXT: "},
+        {R"([{"op":"replace","path":"/images/0/FW_EXT","value":"   "}])", "images[0].FW_EXT: "},
+        {R"([{"op":"remove","path":"/images/1/FW_EXT"},{"op":"replace","path":"/options/bUseFWExt","value":false}])", nullptr},
+        {R"([{"op":"remove","path":"/options/bWindowsFlash"}])", "options.bWindowsFlash: missing"},
+        {R"([{"op":"remove","path":"/options"}])", "options.bWindowsFlash: missing"},
+        {R"([{"op":"replace","path":"/images/1/NEW_FW","value":" T2 "}])", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.patch);
+        const json doc = Manifest(false).patch(json::parse(c.patch));
+        std::vector<std::string> errors;
+        const auto m = pack::ReadManifest(doc, dir, errors);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(m) << (errors.empty() ? "" : errors[0]);
+            continue;
+        }
+        EXPECT_FALSE(m);
+        ASSERT_EQ(errors.size(), 1u) << (errors.empty() ? "" : errors[0]);
+        EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
+    }
+}
+
+// show describes an image's records as the program's constraint check takes them: "no constraint
+// records" exactly when a drive that no filled record admits may take the image.
+TEST(PackShow, ConstraintsAsTheProgramReadsThem) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<size_t, std::string>> puts;  // offsets within image 1's records
+        bool open;
+    } cases[] = {
+        {"template", {}, true},
+        {"first record filled", {{16, "KESTREL SSD 512GB"}, {0, "R1.0!!!!"}, {8, "R1.0~~~~"}}, false},
+        // Unfilled first record, a filled second one: the first record already admits every drive.
+        {"second record filled", {{76 + 0, "R1.0!!!!"}, {76 + 8, "R1.0~~~~"}, {76 + 16, std::string("KESTREL SSD 512GB") + std::string(23, ' ')}}, true},
+        // The check reads the fields trimmed: blanks before the template's marks change nothing.
+        {"unfilled with blanks", {{0, " #FLSH11"}, {8, " #\0\0\0\0\0\0"}, {16, "  #"}}, true},
+        {"unfilled but a model", {{16, "KESTREL SSD 512GB"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto b = test::TemplateBlock(0x391A);
+        b[pkg::kOptionString] = 1;
+        for (const auto& [at, text] : c.puts) test::PutText(b, pkg::kRecords + at, text);
+        const PackageView v(b);
+        const json shown = pack::DescribeJson(v)["images"][0]["constraints"];
+
+        DriveTable t;
+        t.gCount = 1;
+        DEV_INFO& d = t.m_DevInfo[0];
+        d.bExisted = 1;
+        std::memcpy(d.szCheckModel, "SOME OTHER SSD", 14);
+        std::memcpy(d.szFwRev, "Z9.9", 4);
+        PackageOptions o;
+        o.iImageCount = 1;
+        ChkConstraint(t, v, o, [](std::string_view) {});
+
+        EXPECT_EQ(d.bEnabled == 1, c.open);
+        EXPECT_EQ(shown.empty(), c.open) << shown.dump();
+    }
+}
+
 TEST(PackLayout, ImagesAlignAndMustFitTheRegion) {
     EXPECT_EQ(pack::LayoutImages({1000, 512, 1}, 4096), (std::vector<size_t>{0, 1024, 1536}));
     EXPECT_FALSE(pack::LayoutImages({2048, 2049}, 4096));
@@ -215,6 +288,80 @@ TEST(PackLayout, BlockIsFoundByItsMarkersExactlyOnce) {
     broken[100 + pkg::kAesBuf] = 'x';
     EXPECT_TRUE(pack::FindBlocks(broken).empty());
     EXPECT_TRUE(pack::FindBlocks(std::vector<uint8_t>(block.begin(), block.end() - 1)).empty());
+}
+
+namespace {
+
+// A skeleton PE file: DOS header pointing at 0x80, the PE signature, a file header, an optional
+// header of the given magic with 16 data directories, and the security entry filled.
+std::vector<uint8_t> SkeletonPe(uint16_t magic, uint32_t tableOffset, uint32_t tableSize, size_t fileSize) {
+    std::vector<uint8_t> f(fileSize, 0);
+    auto put = [&](size_t at, uint32_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    f[0] = 'M';
+    f[1] = 'Z';
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x4550, 4);
+    const size_t opt = 0x80 + 24;
+    put(opt, magic, 2);
+    put(opt + 64, 0x12345678, 4);  // CheckSum
+    const size_t count = opt + (magic == 0x20B ? 108 : 92);
+    put(count, 16, 4);
+    put(count + 4 + 4 * 8, tableOffset, 4);
+    put(count + 4 + 4 * 8 + 4, tableSize, 4);
+    return f;
+}
+
+}  // namespace
+
+TEST(PackSignature, SecurityEntryIsFoundForBothWidthsAndStrippedOnlyAtTheEnd) {
+    struct Case {
+        const char* name;
+        uint16_t magic;
+        uint32_t offset, size;
+        size_t fileSize;
+        bool found, strips;
+    } cases[] = {
+        {"PE32 signed", 0x10B, 0x400, 0x100, 0x500, true, true},
+        {"PE32+ signed", 0x20B, 0x400, 0x100, 0x500, true, true},
+        {"PE32+ unsigned", 0x20B, 0, 0, 0x500, false, false},
+        {"table in the middle", 0x20B, 0x200, 0x100, 0x500, true, false},
+        {"table past the end", 0x10B, 0x400, 0x200, 0x500, true, false},
+        {"unknown magic", 0x107, 0x400, 0x100, 0x500, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> f = SkeletonPe(c.magic, c.offset, c.size, c.fileSize);
+        const auto sig = pack::FindSignature(f);
+        ASSERT_EQ(sig.has_value(), c.found);
+        if (!sig) continue;
+        EXPECT_EQ(sig->tableOffset, c.offset);
+        EXPECT_EQ(sig->tableSize, c.size);
+        std::string why;
+        const std::vector<uint8_t> before = f;
+        ASSERT_EQ(pack::StripSignature(f, *sig, why), c.strips) << why;
+        if (!c.strips) {
+            EXPECT_EQ(f, before) << "a refused strip leaves the file alone";
+            EXPECT_NE(why.find("does not end the file"), std::string::npos) << why;
+            continue;
+        }
+        EXPECT_EQ(f.size(), c.offset);
+        EXPECT_FALSE(pack::FindSignature(f).has_value());
+        EXPECT_EQ(f[0x80 + 24 + 64], 0x78) << "the checksum is signing's business";
+    }
+}
+
+TEST(PackSignature, TruncatedHeadersAreNotReadPastTheEnd) {
+    const std::vector<uint8_t> whole = SkeletonPe(0x20B, 0x400, 0x100, 0x500);
+    for (size_t n : {size_t{0}, size_t{2}, size_t{0x3F}, size_t{0x84}, size_t{0x80 + 24 + 100}, size_t{0x80 + 24 + 140}}) {
+        const std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_FALSE(pack::FindSignature(cut).has_value()) << n;
+    }
+    std::vector<uint8_t> far = whole;
+    far[0x3C] = 0xF0;
+    far[0x3D] = 0xFF;  // e_lfanew beyond the file
+    EXPECT_FALSE(pack::FindSignature(far).has_value());
 }
 
 TEST(PackLayout, ProgramSlotsAreFoundByTheirMarkersAndSizeEntries) {

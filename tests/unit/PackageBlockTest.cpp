@@ -94,6 +94,49 @@ TEST(PackageBlock, ShortBlockReadsAsEmpty) {
     EXPECT_EQ(v.sTitle(), std::string(100 - 0x31, 'A'));  // read up to the end of the block, no further
 }
 
+// The entries of image k lie at family start + entry size * k; an index of 15 or more lands in the
+// next family (BIN_START 15 is BIN_SIZE 1's value, NEW_FW 15 is FW_EXT 1's, and so on). Such an
+// index reads as an empty entry, and only the package's own images load.
+TEST(PackageBlock, IndexOutsideTheImagesReadsNothing) {
+    auto b = test::TemplateBlock(0x391A + 4096);
+    test::PutText(b, 0x2488 + 11, "0000000512");   // BIN_START1
+    test::PutText(b, 0x25D2 + 11, "0000001024");   // BIN_SIZE1
+    test::PutText(b, 0x271C + 8, "12345678");      // NEW_FW1
+    test::PutText(b, 0x281B + 8, "ABCDEFGH");      // FW_EXT1
+    for (size_t k = 1; k < kImageSlots; ++k) {     // every other image: one byte at the start
+        test::PutText(b, 0x2488 + 22 * k + 11, "0000000000");
+        test::PutText(b, 0x25D2 + 22 * k + 11, "0000000001");
+    }
+    for (const size_t k : {size_t{15}, size_t{16}, size_t{1000}}) {
+        const PackageView v(b);
+        EXPECT_EQ(v.BIN_START(k), 0u) << k;
+        EXPECT_EQ(v.BIN_SIZE(k), 0u) << k;
+        EXPECT_EQ(v.NewFwRaw(k), std::string(8, '\0')) << k;
+        EXPECT_EQ(v.FwExtRaw(k), std::string(8, '\0')) << k;
+        EXPECT_EQ(v.NEW_FW(k), "") << k;
+        EXPECT_EQ(v.FW_EXT(k), "") << k;
+    }
+    struct Case {
+        uint8_t count;
+        size_t k;
+        ImageLoadResult result;
+    } cases[] = {
+        {2, 0, ImageLoadResult::Ok},           {2, 1, ImageLoadResult::Ok},
+        {2, 2, ImageLoadResult::NoSuchImage},  {0, 0, ImageLoadResult::NoSuchImage},
+        {15, 14, ImageLoadResult::Ok},         {15, 15, ImageLoadResult::NoSuchImage},
+        {200, 14, ImageLoadResult::Ok},        {200, 15, ImageLoadResult::NoSuchImage},
+        {200, 199, ImageLoadResult::NoSuchImage},
+    };
+    std::vector<uint8_t> buf(kImageBufferSize, 0xEE);
+    for (const Case& c : cases) {
+        b[pkg::kOptionString] = c.count;
+        const PackageView v(b);
+        uint32_t padded = 7;
+        EXPECT_EQ(v.LoadImage(c.k, buf, padded), c.result) << int{c.count} << " images, index " << c.k;
+        EXPECT_EQ(padded, c.result == ImageLoadResult::Ok ? (c.k == 0 ? 1024u : 512u) : 0u);
+    }
+}
+
 struct LoadCase {
     const char* name;
     uint64_t start, size;
@@ -116,6 +159,7 @@ TEST_P(LoadImage, BoundsAndPadding) {
     test::PutText(b, 0x2488 + 11, num);
     std::snprintf(num, sizeof num, "%010llu", static_cast<unsigned long long>(c.size));
     test::PutText(b, 0x25D2 + 11, num);
+    b[pkg::kOptionString] = 1;  // one image
     const PackageView v(b);
     std::vector<uint8_t> buf(kImageBufferSize, 0xEE);
     uint32_t padded = 123;

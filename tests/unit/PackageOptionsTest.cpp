@@ -22,7 +22,7 @@ std::vector<uint8_t> Block(uint8_t count, const std::string& digits, const char*
 
 TEST(PackageOptions, DecodesTheExampleString) {
     const auto b = Block(2, "1000000011101100000000002100");
-    RunContext ctx;
+    PackageOptions ctx;
     std::string error;
     ASSERT_TRUE(ReadPackageOptions(PackageView(b), ctx, error)) << error;
     EXPECT_EQ(ctx.iImageCount, 2);
@@ -41,18 +41,18 @@ TEST(PackageOptions, DecodesTheExampleString) {
 TEST(PackageOptions, EachFlagAtItsPosition) {
     struct Case {
         int pos;
-        bool RunContext::*flag;
+        bool PackageOptions::*flag;
     };
-    const Case cases[] = {{2, &RunContext::bUseFWExt},    {4, &RunContext::bReBoot},       {5, &RunContext::bAutoMode},
-                          {6, &RunContext::bShutdownAfter}, {10, &RunContext::bHiddenDrives}, {12, &RunContext::bRebootAfter},
-                          {15, &RunContext::bNFlashAuto},  {19, &RunContext::bBootcode},     {20, &RunContext::bDeployMode},
-                          {22, &RunContext::bPreformat},   {23, &RunContext::bBeforePreformat}, {24, &RunContext::bFOld},
-                          {25, &RunContext::bUnattended},  {27, &RunContext::bWindowsFlash}};
+    const Case cases[] = {{2, &PackageOptions::bUseFWExt},    {4, &PackageOptions::bReBoot},       {5, &PackageOptions::bAutoMode},
+                          {6, &PackageOptions::bShutdownAfter}, {10, &PackageOptions::bHiddenDrives}, {12, &PackageOptions::bRebootAfter},
+                          {15, &PackageOptions::bNFlashAuto},  {19, &PackageOptions::bBootcode},     {20, &PackageOptions::bDeployMode},
+                          {22, &PackageOptions::bPreformat},   {23, &PackageOptions::bBeforePreformat}, {24, &PackageOptions::bFOld},
+                          {25, &PackageOptions::bUnattended},  {27, &PackageOptions::bWindowsFlash}};
     for (const Case& c : cases) {
         std::string digits(28, '0');
         digits[static_cast<size_t>(c.pos - 2)] = '5';  // any digit but 0 is true
         const auto b = Block(1, digits);
-        RunContext ctx;
+        PackageOptions ctx;
         std::string error;
         ASSERT_TRUE(ReadPackageOptions(PackageView(b), ctx, error)) << error;
         int set = 0;
@@ -67,7 +67,7 @@ TEST(PackageOptions, HeaderBytesAreSignedAndUnchecked) {
     b[pkg::kVisualStyle] = 0xFF;
     b[pkg::kLanguage] = 1;
     b[pkg::kFlashMode] = 20;
-    RunContext ctx;
+    PackageOptions ctx;
     std::string error;
     ASSERT_TRUE(ReadPackageOptions(PackageView(b), ctx, error));
     EXPECT_EQ(ctx.iVisualStyle, -1);
@@ -91,7 +91,7 @@ TEST(PackageOptions, UnreadablePositionsFail) {
         auto b = test::TemplateBlock(0x391A);
         std::fill(b.begin() + pkg::kOptionString + 1, b.begin() + pkg::kOptionString + 30, 0);
         test::PutOptions(b, 1, c.digits);
-        RunContext ctx;
+        PackageOptions ctx;
         std::string error;
         const bool ok = ReadPackageOptions(PackageView(b), ctx, error);
         if (c.mentions == nullptr) {
@@ -112,7 +112,7 @@ TEST(PackageOptions, ModelNameFromFirstTargetRevision) {
                  {"h", "Unknown"}, {"  R1", "Q7"}};
     for (const Case& c : cases) {
         const auto b = Block(1, std::string(28, '0'), c.rev);
-        RunContext ctx;
+        PackageOptions ctx;
         ctx.iImageCount = 1;
         std::string error;
         EXPECT_TRUE(GetModelName(PackageView(b), ctx, error));
@@ -122,7 +122,7 @@ TEST(PackageOptions, ModelNameFromFirstTargetRevision) {
 }
 
 TEST(PackageOptions, ModelNameWithoutImagesOrRevision) {
-    RunContext ctx;
+    PackageOptions ctx;
     std::string error;
     const auto b = Block(0, std::string(28, '0'), "R1");
     ctx.iImageCount = 0;

@@ -81,7 +81,7 @@ TEST(ChkConstraint, RecordBounds) {
         SCOPED_TRACE(c.name);
         Package p;
         p.Record(0, 0, c.start, c.end, c.cmodel);
-        RunContext ctx;
+        PackageOptions ctx;
         ctx.iImageCount = 1;
         DriveTable t;
         t.m_DevInfo[0] = Drive(c.model, c.fw);
@@ -100,7 +100,7 @@ TEST(ChkConstraint, ImagesAndRecordsInOrder) {
     p.Record(0, 1, "", "", "SSD B");
     // Image 1: the model's record.
     p.Record(1, 0, "", "", "SSD A");
-    RunContext ctx;
+    PackageOptions ctx;
     ctx.iImageCount = 2;
     DriveTable t;
     t.m_DevInfo[0] = Drive("SSD A", "R1.0");
@@ -122,7 +122,7 @@ TEST(ChkConstraint, ImagesAndRecordsInOrder) {
 TEST(ChkConstraint, UnfilledFirstRecordMakesEveryDriveEligible) {
     Package p;  // the template: every record unfilled
     p.Record(1, 0, "", "", "");
-    RunContext ctx;
+    PackageOptions ctx;
     ctx.iImageCount = 2;
     DriveTable t;
     t.m_DevInfo[0] = Drive("WHATEVER", "Z9", "", true);
@@ -139,7 +139,7 @@ TEST(ChkConstraint, UnfilledFirstRecordMakesEveryDriveEligible) {
 TEST(ChkConstraint, ExtendedRevisionAndVariantCharacter) {
     Package p;
     p.Record(0, 0, "KV31501!", "KV31501~", "SSD A");
-    RunContext ctx;
+    PackageOptions ctx;
     ctx.iImageCount = 1;
     ctx.bUseFWExt = true;
     DriveTable t;
@@ -157,7 +157,7 @@ TEST(ChkConstraint, CountsAreBoundedToTheTables) {
     // read as empty records and match every drive).
     Package p;
     for (size_t k = 0; k < kImageSlots; ++k) p.Record(k, 0, "", "", "OTHER");
-    RunContext ctx;
+    PackageOptions ctx;
     ctx.iImageCount = 200;
     DriveTable t;
     for (auto& d : t.m_DevInfo) d = Drive("SSD A", "R1");
@@ -194,7 +194,7 @@ TEST(TargetDerivation, CapacityPlaceholderAndThirdCharacter) {
         SCOPED_TRACE(c.name);
         Package p;
         p.Revisions(0, c.newFw, c.fwExt);
-        RunContext ctx;
+        PackageOptions ctx;
         ctx.bUseFWExt = c.useExt;
         const DEV_INFO d = Drive(c.model, c.old, "", c.nvme);
         Log log;
@@ -223,7 +223,7 @@ TEST(UpToDate, EachCombinationOfFlags) {
             SCOPED_TRACE(testing::Message() << "bNFlashAuto " << c.nFlashAuto << " bFOld " << c.fOld << " drive " << fw);
             Package p;
             p.Revisions(0, "R1.1", "KV31501");
-            RunContext ctx;
+            PackageOptions ctx;
             ctx.bNFlashAuto = c.nFlashAuto;
             ctx.bFOld = c.fOld;
             for (bool nvme : {false, true}) {
@@ -241,7 +241,7 @@ TEST(UpToDate, EachCombinationOfFlags) {
 TEST(UpToDate, ComparedLengthAndExtendedRevision) {
     Package p;
     p.Revisions(0, "R1.1", "KV315012");
-    RunContext ctx;
+    PackageOptions ctx;
     ctx.bNFlashAuto = true;
     Log log;
     // Over the target's length only: "R1.10" counts as equal to "R1.1".
@@ -257,7 +257,7 @@ TEST(UpToDate, ComparedLengthAndExtendedRevision) {
 TEST(UpToDate, CompareLine) {
     Package p;
     p.Revisions(0, "R1.1", "KV315012");
-    RunContext ctx;
+    PackageOptions ctx;
     ctx.bNFlashAuto = true;
     Log log;
     LogRevisionCompare(Drive("SSD", "R1.0", "KV315011"), p.View(), 0, {"N1", "N2"}, ctx, log.sink());

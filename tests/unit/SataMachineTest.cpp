@@ -49,7 +49,7 @@ TEST(SataMachine, FlashTheDefaultMachinesSataDrive) {
     const auto image = sim::BuildSimImage(imageSpec, why);
     ASSERT_EQ(FlashImageAta(*dev, image.data(), static_cast<uint32_t>(image.size()), 1, 0, 0, 1), ATACMD_OK);
     const std::string log = *machine->files().ReadWholeFile(machine->files().GetTempPath() + "KestrelLog.txt");
-    EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:01 SN:00 CL:49 CH:02  586 / 586\n"), std::string::npos);
+    EXPECT_NE(log.find("(ATA PASSTHROUGH) Cmd:92 FR:03 SC:01 SN:00 CL:49 CH:02  586 / 586\r\n"), std::string::npos);
 
     // Gone while it restarts, back with the new revision on a fresh device object.
     dev = std::make_unique<TAtaDevice>(machine->platform());

@@ -2,6 +2,7 @@
 // manager, service control manager and WMI).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "discovery/DevMgr.h"
@@ -69,8 +70,47 @@ TEST(Win32DeviceTreeTest, DevicesOfTheTreeAndTheirChains) {
         EXPECT_LT(depth, 64) << id;
         TDevMgr::ReleaseChain(chain);
     }
-    std::vector<std::string> hdc;
-    EXPECT_GE(mgr.EnumClassDevices(wire::GUID_CLASS_HDC_ID, hdc), 0);
+}
+
+// A class's members as the program finds them (by the class GUID in each device's driver key, the
+// way the controller rescan finds them) are exactly the present devices that Windows itself files
+// under that class and that have a driver key.
+TEST(Win32DeviceTreeTest, ClassMembersAgreeWithTheSetupApi) {
+    Win32Platform platform(::GetModuleHandleA(nullptr));
+    TDevMgr mgr(platform.Get());
+    ASSERT_FALSE(mgr.BindingsMissing());
+    Win32DeviceTree& tree = *static_cast<Win32DeviceTree*>(platform.Get().deviceTree);
+    const DevInfoSet set = tree.SetupDiGetClassDevsA(nullptr, wire::DIGCF_PRESENT_FLAG | wire::DIGCF_ALLCLASSES_FLAG);
+    ASSERT_NE(set, kInvalidDevInfoSet);
+    std::vector<std::pair<KGUID, std::vector<std::string>>> classes;  // with a driver key only
+    for (uint32_t i = 0; i < 1024; ++i) {
+        wire::SP_DEVINFO_DATA dev{};
+        dev.cbSize = sizeof dev;
+        if (!tree.SetupDiEnumDeviceInfo(set, i, dev)) break;
+        char driver[512] = {};
+        if (!tree.SetupDiGetDeviceRegistryPropertyA(set, dev, wire::SPDRP_DRIVER_PROP, nullptr, reinterpret_cast<uint8_t*>(driver),
+                                                    sizeof driver - 1, nullptr))
+            continue;
+        char id[512] = {};
+        ASSERT_TRUE(tree.SetupDiGetDeviceInstanceIdA(set, dev, id, sizeof id - 1, nullptr));
+        auto it = std::find_if(classes.begin(), classes.end(), [&](const auto& c) { return c.first == dev.ClassGuid; });
+        if (it == classes.end()) it = classes.insert(classes.end(), {dev.ClassGuid, {}});
+        it->second.emplace_back(id);
+    }
+    EXPECT_TRUE(tree.SetupDiDestroyDeviceInfoList(set));
+    ASSERT_FALSE(classes.empty()) << "no present device with a driver key";
+    for (auto& [guid, expected] : classes) {
+        std::vector<std::string> found;
+        EXPECT_EQ(mgr.EnumClassDevices(guid, found), static_cast<int32_t>(expected.size())) << expected[0];
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected);
+    }
+    // A class no device belongs to has no members.
+    const KGUID none = {0x6B657374, 0x7265, 0x6C00, {0, 0, 0, 0, 0, 0, 0, 1}};
+    std::vector<std::string> found;
+    EXPECT_EQ(mgr.EnumClassDevices(none, found), 0);
+    EXPECT_TRUE(found.empty());
 }
 
 TEST(Win32ServicesTest, WmiServiceAndDiskCount) {

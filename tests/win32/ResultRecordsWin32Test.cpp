@@ -80,7 +80,7 @@ TEST_F(Win32ArchiveTest, ArchiveLandsBeforeTempAndHoldsTheLog) {
     EXPECT_NE(zip_.find("\\\\KestrelLog.zip"), std::string::npos) << zip_;
     const std::string text = "[1/2/2026 3:04:05 AM] : one\n[1/2/2026 3:04:05 AM] : two\n";
     ASSERT_TRUE(files_.WriteWholeFile(log_, text));
-    ASSERT_EQ(ArchiveLog(files_, clock_, log_, temp_), ArchiveResult::kArchived);
+    ASSERT_EQ(ArchiveLog(files_, clock_, log_), ArchiveResult::kArchived);
     EXPECT_FALSE(files_.FileExists(log_));
     const auto zip = files_.ReadWholeFile(zip_);
     ASSERT_TRUE(zip.has_value()) << zip_;
@@ -94,7 +94,7 @@ TEST_F(Win32ArchiveTest, LogStaysWhenTheArchiveCannotBeWritten) {
     files_.DeleteFile(zip_);
     ASSERT_TRUE(files_.CreateDirectory(zip_));
     ASSERT_TRUE(files_.WriteWholeFile(log_, "only copy\n"));
-    EXPECT_EQ(ArchiveLog(files_, clock_, log_, temp_), ArchiveResult::kArchiveFailed);
+    EXPECT_EQ(ArchiveLog(files_, clock_, log_), ArchiveResult::kArchiveFailed);
     EXPECT_EQ(files_.ReadWholeFile(log_), std::optional<std::string>("only copy\n"));
     EXPECT_TRUE(::RemoveDirectoryA(zip_.c_str()));
 }

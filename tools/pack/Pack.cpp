@@ -111,10 +111,6 @@ void PutNumber(std::span<uint8_t> block, size_t offset, uint64_t v) {
     Put(block, offset, 11, digits);
 }
 
-bool UnfilledRecord(const FLSH_RECORD& r) {
-    return std::memcmp(r.START, "#FLS", 4) == 0 && r.END[0] == '#' && r.CMODEL[0] == '#';
-}
-
 }  // namespace
 
 std::span<const OptionSpec> Options() { return kOptions; }
@@ -213,7 +209,13 @@ std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std:
             }
         }
     }
+    // Left out, the flag would read "0": the boot-time road, the more invasive one. It is never
+    // taken by default.
+    if (const auto it = doc.find("options"); it == doc.end() || !it->is_object() || !it->contains("bWindowsFlash"))
+        e.Add("options.bWindowsFlash",
+              "missing: say true (flash from Windows now) or false (images stored enciphered, flashed at the next boot)");
     const bool enciphered = !m.windowsFlash();
+    const bool useFwExt = m.digits[2 - 2] != '0';
 
     if (const auto it = doc.find("images"); it != doc.end()) {
         if (!it->is_array()) {
@@ -230,10 +232,13 @@ std::optional<Manifest> ReadManifest(const json& doc, const fs::path& base, std:
                 }
                 UnknownKeys(jm, {"file", "NEW_FW", "FW_EXT", "constraints"}, f + ".", e);
                 Image img;
-                Text(jm, "NEW_FW", f + ".NEW_FW", 8, true, img.NEW_FW, e);
-                if (jm.contains("NEW_FW") && jm["NEW_FW"].is_string() && jm["NEW_FW"].get_ref<const std::string&>().empty())
-                    e.Add(f + ".NEW_FW", "must not be empty (the program reads the target revision from it)");
-                Text(jm, "FW_EXT", f + ".FW_EXT", 8, false, img.FW_EXT, e);
+                // The program reads both revisions trimmed of blanks: one of blanks only is none.
+                if (Text(jm, "NEW_FW", f + ".NEW_FW", 8, true, img.NEW_FW, e) && TrimText(img.NEW_FW).empty())
+                    e.Add(f + ".NEW_FW", "holds no revision (empty or blanks only): the program reads the target revision from it");
+                if (Text(jm, "FW_EXT", f + ".FW_EXT", 8, false, img.FW_EXT, e) && useFwExt && TrimText(img.FW_EXT).empty())
+                    e.Add(f + ".FW_EXT",
+                          "holds no revision (missing, empty or blanks only) while options.bUseFWExt is true: every drive "
+                          "would read as up to date");
                 if (!jm.contains("file")) {
                     e.Add(f + ".file", "missing");
                 } else if (!jm["file"].is_string()) {
@@ -397,6 +402,52 @@ std::vector<BlockLocation> LocateBlocks(std::span<const uint8_t> file) {
     return found;
 }
 
+namespace {
+
+uint32_t Le(std::span<const uint8_t> f, size_t at, size_t width) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < width; ++i) v |= static_cast<uint32_t>(f[at + i]) << (8 * i);
+    return v;
+}
+
+}  // namespace
+
+std::optional<PeSignature> FindSignature(std::span<const uint8_t> f) {
+    constexpr size_t kSecurityEntry = 4;
+    if (f.size() < 0x40 || f[0] != 'M' || f[1] != 'Z') return std::nullopt;
+    const size_t pe = Le(f, 0x3C, 4);
+    const size_t opt = pe + 4 + 20;  // signature, then the file header
+    if (pe > f.size() || f.size() - pe < 4 + 20 + 2 || Le(f, pe, 4) != 0x00004550) return std::nullopt;
+    const uint32_t magic = Le(f, opt, 2);
+    size_t countAt = 0;
+    if (magic == 0x10B) countAt = opt + 92;  // PE32
+    else if (magic == 0x20B) countAt = opt + 108;  // PE32+
+    else return std::nullopt;
+    if (countAt + 4 > f.size()) return std::nullopt;
+    const uint32_t count = Le(f, countAt, 4);
+    const size_t entry = countAt + 4 + kSecurityEntry * 8;
+    if (count <= kSecurityEntry || entry + 8 > f.size()) return std::nullopt;
+    PeSignature sig;
+    sig.entryOffset = entry;
+    sig.tableOffset = Le(f, entry, 4);
+    sig.tableSize = Le(f, entry + 4, 4);
+    if (sig.tableOffset == 0 && sig.tableSize == 0) return std::nullopt;
+    return sig;
+}
+
+bool StripSignature(std::vector<uint8_t>& file, const PeSignature& sig, std::string& why) {
+    const uint64_t end = static_cast<uint64_t>(sig.tableOffset) + sig.tableSize;
+    // The table is 8-byte aligned at the end of the file; anything after it would be lost.
+    if (sig.tableOffset == 0 || sig.tableOffset > file.size() || end > file.size() || file.size() - end >= 8) {
+        why = "its certificate table (offset " + std::to_string(sig.tableOffset) + ", " + std::to_string(sig.tableSize) +
+              " bytes) does not end the file";
+        return false;
+    }
+    for (size_t i = 0; i < 8; ++i) file[sig.entryOffset + i] = 0;
+    file.resize(sig.tableOffset);
+    return true;
+}
+
 std::vector<size_t> FindBlocks(std::span<const uint8_t> file) {
     std::vector<size_t> out;
     for (const BlockLocation& b : LocateBlocks(file)) out.push_back(b.offset);
@@ -508,10 +559,15 @@ json DescribeJson(const PackageView& v) {
     const bool enciphered = v.OptionByte(27) == '0';
 
     json images = json::array();
-    std::vector<uint8_t> buffer(kImageBufferSize);
+    const size_t count = std::min<size_t>(static_cast<size_t>(v.iImageCount()), kImageSlots);
+    // A buffer as large as the largest image needs with its padding to 512 bytes (deciphered in
+    // place), at most the program's 2 MiB: the loader refuses an image larger than the program's
+    // buffer all the same, and describing a small package costs no 2 MiB.
+    uint64_t largest = 0;
+    for (size_t k = 0; k < count; ++k) largest = std::max(largest, std::min<uint64_t>(v.BIN_SIZE(k), kImageBufferSize));
+    std::vector<uint8_t> buffer(static_cast<size_t>((largest + 511) / 512 * 512));
     ImageCipherContext cipher;
     ImageCipherPrepare(cipher);
-    const size_t count = std::min<size_t>(static_cast<size_t>(v.iImageCount()), kImageSlots);
     for (size_t k = 0; k < count; ++k) {
         json img = json::object();
         img["offset"] = v.BIN_START(k);
@@ -523,12 +579,17 @@ json DescribeJson(const PackageView& v) {
             img["sha256"] = Sha256Hex(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(v.BIN_SIZE(k))));
         } else {
             img["sha256"] = nullptr;
-            img["error"] = r == ImageLoadResult::TooLarge ? "larger than the image buffer" : "outside the image region";
+            img["error"] = r == ImageLoadResult::TooLarge        ? "larger than the image buffer"
+                           : r == ImageLoadResult::OutsideRegion ? "outside the image region"
+                                                                 : "not one of the package's images";
         }
         img["NEW_FW"] = BytesToUtf8(FieldText(v.NewFwRaw(k).data(), 8));
         img["FW_EXT"] = BytesToUtf8(FieldText(v.FwExtRaw(k).data(), 8));
+        // Described as the program's constraint check reads the records: an unfilled first record
+        // leaves the image open to every drive, whatever the records after it say; an unfilled
+        // record elsewhere never matches and is not shown.
         json cons = json::array();
-        for (size_t j = 0; j < kRecordsPerImage; ++j) {
+        for (size_t j = 0; j < kRecordsPerImage && !UnfilledRecord(v.Record(k, 0)); ++j) {
             const FLSH_RECORD rec = v.Record(k, j);
             if (UnfilledRecord(rec)) continue;
             cons.push_back({{"CMODEL", BytesToUtf8(PackageView::RecordField(rec.CMODEL, 40))},
