@@ -22,15 +22,16 @@ TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::v
       timer_(*platform.clock, platform.ui),
       osInfo_(platform),
       imageBuffer_(kImageBufferSize, 0) {
-    // The window's WM_POWERBROADCAST handler lives exactly as long as the window object.
-    p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
+    // The window's WM_POWERBROADCAST handler lives exactly as long as the window object. Tools that
+    // only scan build the object without a ui.
+    if (p_.ui) p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
     BuildWindow();
 }
 
 TKestrelMain::~TKestrelMain() {
-    p_.ui->SetPowerBroadcastHandler(nullptr);
+    if (p_.ui) p_.ui->SetPowerBroadcastHandler(nullptr);
     DestroyDeviceObject();
-    if (instanceMutex_ != 0) p_.ui->CloseMutex(instanceMutex_);
+    if (instanceMutex_ != 0 && p_.ui) p_.ui->CloseMutex(instanceMutex_);
 }
 
 std::string TKestrelMain::Text(const std::string& english) const { return LocalText(english, iLanguage == 1); }
