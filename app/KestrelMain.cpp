@@ -9,6 +9,11 @@
 #include "support/ResultRecords.h"
 
 namespace kestrel {
+namespace {
+
+constexpr uint32_t kErrorAccessDenied = 5;
+
+}  // namespace
 
 TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::vector<std::string> args)
     : p_(platform),
@@ -17,15 +22,16 @@ TKestrelMain::TKestrelMain(const Platform& platform, PackageView package, std::v
       timer_(*platform.clock, platform.ui),
       osInfo_(platform),
       imageBuffer_(kImageBufferSize, 0) {
+    // The window's WM_POWERBROADCAST handler lives exactly as long as the window object. Tools that
+    // only scan build the object without a ui.
+    if (p_.ui) p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
     BuildWindow();
-    // The window's WM_POWERBROADCAST handler lives exactly as long as the window object.
-    p_.ui->SetPowerBroadcastHandler([this](uint32_t event) { return WMPowerBroadcast(event); });
 }
 
 TKestrelMain::~TKestrelMain() {
-    p_.ui->SetPowerBroadcastHandler(nullptr);
+    if (p_.ui) p_.ui->SetPowerBroadcastHandler(nullptr);
     DestroyDeviceObject();
-    if (instanceMutex_ != 0) p_.ui->CloseMutex(instanceMutex_);
+    if (instanceMutex_ != 0 && p_.ui) p_.ui->CloseMutex(instanceMutex_);
 }
 
 std::string TKestrelMain::Text(const std::string& english) const { return LocalText(english, iLanguage == 1); }
@@ -143,6 +149,20 @@ void TKestrelMain::StartUp() {
         EndRun(exitcode::kFailure);
         return;
     }
+    pAtaDevice->iVisualStyle = iVisualStyle;
+
+    uint32_t lastError = pAtaDevice->dwLastError;
+    if (osInfo_.bIsNT && !osInfo_.IsAdministrator()) lastError = kErrorAccessDenied;
+    if (lastError == kErrorAccessDenied) {
+        WriteLog("bNAdmin !");
+        if (ShowStartupBoxes())
+            p_.ui->MessageBox(Text("Access denied ! You must have administrator privilege to flash SSD."), Text("Error ..."),
+                              MB_OK_FLAG | MB_ICONERROR_FLAG);
+        EndRun(exitcode::kFailure);
+        return;
+    }
+
+    ScanAndHandOver();
 }
 
 void TKestrelMain::FormDestroy() {
@@ -174,8 +194,13 @@ void TKestrelMain::ArchiveLogStep() {
 }
 
 bool TKestrelMain::CreateDeviceObject() {
-    // The device object arrives with the device layer; until then no drive can be reached.
-    return false;
+    try {
+        pAtaDevice = std::make_unique<TAtaDevice>(p_);
+    } catch (const std::exception&) {
+        pAtaDevice.reset();
+        return false;
+    }
+    return true;
 }
 
 void TKestrelMain::DestroyDeviceObject() { pAtaDevice.reset(); }

@@ -109,6 +109,9 @@ public:
     // The start-up's scan step: kind 0 and, when it finds nothing and no device path was given,
     // kind 1. Sets gScanType and gCount.
     void ScanDrivesStep();
+    // The start-up from the scan on (app/StartupHandOver.cpp): the drive list, the eligible-drive
+    // decision, the warnings and the hand-over to the update, the automatic timer or the window.
+    void ScanAndHandOver();
 
     // The scratch identity record of the identify operations.
     DRIVE_IDENTITY m_CurIdentity{};

@@ -28,9 +28,9 @@ add_executable(kestrel_tests ${KESTREL_TEST_SOURCES} $<TARGET_OBJECTS:kestrel_bl
 target_include_directories(kestrel_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(kestrel_tests PRIVATE kestrel_simplatform GTest::gtest GTest::gtest_main OpenSSL::Crypto kestrel_warnings)
 target_compile_definitions(kestrel_tests PRIVATE KESTREL_TEST_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures"
-  KESTREL_SIM_MACHINES="${CMAKE_SOURCE_DIR}/sim/machines"
   KESTREL_LARGE_SLOT_TEMPLATE="$<TARGET_FILE:kestrel-sim-largeslots>"
-  KESTREL_LARGE_PROGRAM_SLOT_SIZE=${KESTREL_LARGE_PROGRAM_SLOT_SIZE})
+  KESTREL_LARGE_PROGRAM_SLOT_SIZE=${KESTREL_LARGE_PROGRAM_SLOT_SIZE}
+  KESTREL_SIM_MACHINES="${CMAKE_SOURCE_DIR}/sim/machines")
 # The boot-time tests pack the large-slot template file itself.
 add_dependencies(kestrel_tests kestrel-sim-largeslots)
 include(GoogleTest)

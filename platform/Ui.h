@@ -55,6 +55,8 @@ public:
     virtual void SetMainWindowVisible(bool visible) = 0;
     // Greys or enables the Close entry (SC_CLOSE) of the main window's system menu.
     virtual void SetCloseEnabled(bool enabled) = 0;
+    // DeleteMenu(GetSystemMenu(main, FALSE), position, MF_BYPOSITION); false when there is no such entry.
+    virtual bool DeleteSystemMenuEntry(int position) = 0;
     // The title of the application (the text the bring-to-front search looks for).
     virtual std::string ApplicationTitle() = 0;
 

@@ -90,6 +90,10 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
         sc.wow64 = Get<bool>(win, "wow64", false, "windows");
     sc.process64 = Get<bool>(win, "process_64bit", true, "windows");
     sc.administrator = Get<bool>(win, "administrator", true, "windows");
+    sc.throwIn = Get<std::vector<std::string>>(win, "throw_in", {}, "windows");
+    for (const std::string& call : sc.throwIn)
+        if (call != "GetVersionExA" && call != "VerifyVersionInfoA" && call != "IsAdministratorMember")
+            Bad("windows.throw_in", "unknown call '" + call + "'");
     sc.shutdownPrivilege = Get<bool>(win, "shutdown_privilege", true, "windows");
     sc.privilegeLastError = Get<uint32_t>(win, "privilege_last_error", 0, "windows");
     sc.exitWindowsAccepted = Get<bool>(win, "exit_windows_accepted", true, "windows");
@@ -142,6 +146,7 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     system_ = std::make_unique<SimSystem>(sc);
     ui_ = std::make_unique<SimUi>(*clock_, opts_.answers, opts_.interactive, opts_.echo);
     ui_->SetShowWindow(opts_.show);
+    ui_->SetUserActions(opts_.userActions);
     if (win.contains("mutexes_held_elsewhere"))
         for (const auto& m : win["mutexes_held_elsewhere"]) ui_->HoldMutexElsewhere(m.get<std::string>());
 
@@ -217,6 +222,12 @@ std::unique_ptr<SimMachine> SimMachine::FromEnvironment(bool echo) {
             if (!item.empty()) o.answers.push_back(item);
     }
     o.interactive = isatty(0) != 0 && std::getenv("KESTREL_SIM_ANSWERS") == nullptr;
+    if (const char* u = std::getenv("KESTREL_SIM_USER"); u) {
+        std::stringstream ss(u);
+        std::string item;
+        while (std::getline(ss, item, ','))
+            if (!item.empty()) o.userActions.push_back(item);
+    }
     if (const char* v = std::getenv("KESTREL_SIM_SHOW"); v && *v)
         o.show = std::string(v) == "1";
     else

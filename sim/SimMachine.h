@@ -29,6 +29,9 @@ struct SimOptions {
     bool interactive = false;  // ask the terminal when the scripted answers run out
     bool echo = false;         // print message boxes and events to stderr
     bool show = false;         // print the main window as text on stdout when it changes
+    // What the user does in the shown window when it waits for input, in order: "click:NAME",
+    // "choose:NAME:ITEM". When they run out the user closes the idle window.
+    std::vector<std::string> userActions;
 };
 
 // The embedded default machine description.

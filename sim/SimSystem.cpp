@@ -1,6 +1,8 @@
 #include "sim/SimSystem.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace kestrel::sim {
 namespace {
@@ -30,7 +32,13 @@ bool Compare(uint64_t sys, uint64_t rec, uint8_t cond) {
 
 }  // namespace
 
+void SimSystem::MaybeThrow(const char* call) const {
+    if (std::find(cfg_.throwIn.begin(), cfg_.throwIn.end(), call) != cfg_.throwIn.end())
+        throw std::runtime_error(std::string("Access violation in ") + call);
+}
+
 bool SimSystem::GetVersionExA(wire::OSVERSIONINFOEXA& rec) {
+    MaybeThrow("GetVersionExA");
     const uint32_t size = rec.dwOSVersionInfoSize;
     if (cfg_.getVersionFails || (size != wire::kOsVersionInfoSize && size != wire::kOsVersionInfoExSize)) {
         lastError_ = ERROR_INVALID_PARAMETER_CODE;
@@ -61,6 +69,7 @@ uint64_t SimSystem::VerSetConditionMask(uint64_t mask, uint32_t typeBit, uint8_t
 
 bool SimSystem::VerifyVersionInfoA(const wire::OSVERSIONINFOEXA& rec, uint32_t typeMask, uint64_t conditionMask) {
     ++verifyCalls_;
+    MaybeThrow("VerifyVersionInfoA");
     if (cfg_.verifyVersionFails || typeMask == 0 || rec.dwOSVersionInfoSize != wire::kOsVersionInfoExSize) {
         lastError_ = ERROR_INVALID_PARAMETER_CODE;
         return false;

@@ -41,6 +41,8 @@ struct SimSystemConfig {
     bool exitWindowsAccepted = true;
     std::optional<std::string> fileVersion = std::string("1.0.0.1");
     std::map<uint32_t, std::string> errorTexts;
+    // Calls that raise an exception instead of answering (a fault inside a system library).
+    std::vector<std::string> throwIn;
 };
 
 class SimSystem : public ISystem {
@@ -54,7 +56,10 @@ public:
     int32_t GetSystemMetrics(int32_t index) override;
     std::optional<bool> IsWow64Process() override { return cfg_.wow64; }
     bool Is64BitProcess() override { return cfg_.process64; }
-    bool IsAdministratorMember() override { return cfg_.administrator; }
+    bool IsAdministratorMember() override {
+        MaybeThrow("IsAdministratorMember");
+        return cfg_.administrator;
+    }
     bool EnableShutdownPrivilege(uint32_t& lastErrorAfterAdjust) override;
     bool ExitWindowsEx(uint32_t flags, uint32_t reason) override;
     bool ShellExecuteA(const std::string& operation, const std::string& file, const std::string& parameters,
@@ -76,6 +81,7 @@ public:
     uint32_t ExecutionState() const { return executionState_; }
 
 private:
+    void MaybeThrow(const char* call) const;
     SimSystemConfig cfg_;
     std::vector<uint32_t> exits_;
     std::vector<ShellStart> shellStarts_;

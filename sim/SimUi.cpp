@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <limits>
 
@@ -82,11 +83,30 @@ void SimUi::WaitForMessages(uint32_t timeoutMs) {
     }
 }
 
+bool SimUi::TakeUserAction() {
+    if (userActions_.empty() || !visible_) return false;
+    const std::string action = userActions_.front();
+    userActions_.pop_front();
+    if (echo_) std::fprintf(stderr, "[sim] the user: %s\n", action.c_str());
+    bool done = false;
+    if (action.rfind("click:", 0) == 0) {
+        done = Click(action.substr(6));
+    } else if (action.rfind("choose:", 0) == 0) {
+        const std::string rest = action.substr(7);
+        const size_t colon = rest.rfind(':');
+        if (colon != std::string::npos) done = Choose(rest.substr(0, colon), std::atoi(rest.c_str() + colon + 1));
+    }
+    if (!done && echo_) std::fprintf(stderr, "[sim] (nothing happens: no such shown, enabled control or item)\n");
+    return true;
+}
+
 void SimUi::RunMessageLoop() {
     while (!quit_) {
         ShowIfChanged();
         if (RunPosted() || FireDueTimers()) continue;
         if (quit_) break;
+        // The user acts while the window waits for input.
+        if (TakeUserAction()) continue;
         if (timers_.empty()) {
             std::lock_guard<std::mutex> lock(postedMutex_);
             if (posted_.empty()) {

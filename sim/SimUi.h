@@ -46,6 +46,13 @@ public:
     void SetSystemMenu(bool present) override { systemMenu_ = present; }
     void SetMainWindowVisible(bool visible) override;
     void SetCloseEnabled(bool enabled) override { closeEnabled_ = enabled; }
+    bool DeleteSystemMenuEntry(int position) override {
+        if (position < 0 || static_cast<size_t>(position) >= systemMenuEntries_.size()) return false;
+        systemMenuEntries_.erase(systemMenuEntries_.begin() + position);
+        return true;
+    }
+    // The window menu as Windows builds it for a sizeable window, with what the program removed.
+    const std::vector<std::string>& SystemMenuEntries() const { return systemMenuEntries_; }
     std::string ApplicationTitle() override { return "Kestrel"; }
     MutexHandle OpenNamedMutex(const std::string& name) override;
     MutexHandle CreateNamedMutex(const std::string& name) override;
@@ -80,6 +87,8 @@ public:
     // The user: a click on a button, a choice in a list (ignored when the control is hidden or
     // disabled, as Windows would), keys held down, the file-open dialog's answer.
     bool Click(const std::string& name);
+    // Actions the user takes, one each time the shown window waits for input (see SimOptions).
+    void SetUserActions(std::vector<std::string> actions) { userActions_.assign(actions.begin(), actions.end()); }
     bool Choose(const std::string& name, int item);
     void HoldKey(int virtualKey, bool down);
     void SetOpenFileAnswer(std::optional<std::string> path) { openFile_ = std::move(path); }
@@ -127,6 +136,9 @@ private:
 
     SimClock& clock_;
     std::deque<std::string> answers_;
+    std::deque<std::string> userActions_;
+    // Takes the next user action when the window is shown; false when none is left.
+    bool TakeUserAction();
     bool interactive_;
     bool echo_;
     std::thread::id gui_;
@@ -137,6 +149,7 @@ private:
     std::vector<ShownBox> boxes_;
     std::string caption_;
     bool systemMenu_ = true;
+    std::vector<std::string> systemMenuEntries_{"Restore", "Move", "Size", "Minimize", "Maximize", "-", "Close"};
     bool closeEnabled_ = true;
     bool visible_ = false;
     bool everShown_ = false;
@@ -145,6 +158,8 @@ private:
     MutexHandle nextMutex_ = 0x100;
     int broughtToFront_ = 0;
     std::function<uint32_t(uint32_t)> power_;
+    std::function<void()> whileBox_;
+    bool inWhileBox_ = false;
     std::string blockReason_;
     std::vector<std::string> blockCalls_;
 
@@ -160,8 +175,6 @@ private:
     std::optional<std::string> openFile_;
     std::vector<std::string> closedTitles_;
     std::string lastShown_;
-    std::function<void()> whileBox_;
-    bool inWhileBox_ = false;
 };
 
 }  // namespace kestrel::sim

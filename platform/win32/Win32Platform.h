@@ -106,6 +106,7 @@ public:
     void SetSystemMenu(bool present) override;
     void SetMainWindowVisible(bool visible) override;
     void SetCloseEnabled(bool enabled) override;
+    bool DeleteSystemMenuEntry(int position) override;
     std::string ApplicationTitle() override { return kApplicationTitle; }
     MutexHandle OpenNamedMutex(const std::string& name) override;
     MutexHandle CreateNamedMutex(const std::string& name) override;

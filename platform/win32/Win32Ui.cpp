@@ -226,6 +226,11 @@ void Win32Ui::SetCloseEnabled(bool enabled) {
     ::EnableMenuItem(::GetSystemMenu(main_, FALSE), SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
+bool Win32Ui::DeleteSystemMenuEntry(int position) {
+    if (main_ == nullptr || position < 0) return false;
+    return ::DeleteMenu(::GetSystemMenu(main_, FALSE), static_cast<UINT>(position), MF_BYPOSITION) != FALSE;
+}
+
 MutexHandle Win32Ui::OpenNamedMutex(const std::string& name) { return HandleToPort(::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str())); }
 
 MutexHandle Win32Ui::CreateNamedMutex(const std::string& name) { return HandleToPort(::CreateMutexA(nullptr, FALSE, name.c_str())); }

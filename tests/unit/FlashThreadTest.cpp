@@ -43,7 +43,6 @@ protected:
         p.iJob = kJobDownload;
         return p;
     }
-    double Seconds() const { return static_cast<double>(machine->clock().NowNs()) / 1e9; }
     // The sector count of the first DOWNLOAD MICROCODE command of every attempt (each failing
     // attempt sends one command).
     std::vector<int> SectorCounts() const {
@@ -99,12 +98,12 @@ TEST_F(FlashThread, AtaDownloadThatAlwaysFailsMakesThirteenAttempts) {
     // result is the thirteenth's.
     On({{"faults", json::array({{{"command", "92h"}, {"fail_first", 12}, {"status", "51h"}, {"error", 4}},
                                 {{"command", "92h"}, {"win_error", 31}}})}});
-    const double start = Seconds();
+    const int64_t start = machine->clock().NowNs();
     EXPECT_EQ(main->RunFlashThread(Download()), ATACMD_FAIL);
     EXPECT_EQ(SectorCounts(), (std::vector<int>{1, 1, 64, 64, 64, 64, 64, 64, 8, 7, 4, 1, 64}));
     // A second between attempts, also after the last one.
-    EXPECT_GE(Seconds() - start, 13.0);
-    EXPECT_LT(Seconds() - start, 14.0);
+    EXPECT_GE(machine->clock().NowNs() - start, 13'000'000'000);
+    EXPECT_LT(machine->clock().NowNs() - start, 14'000'000'000);
     EXPECT_EQ(model->Revision(), "KS1.00A");
 
     const std::string log = Log();
@@ -182,17 +181,17 @@ TEST_F(FlashThread, RescanRemovesTheDiskOnlyWhenNamed) {
         MF_THREAD_PARAMETER p;
         p.iJob = kJobRescan;
         p.sDevicePath = path;
-        const double start = Seconds();
+        const int64_t start = machine->clock().NowNs();
         EXPECT_EQ(main->RunFlashThread(p), 1);
-        const double took = Seconds() - start;
+        const int64_t took = machine->clock().NowNs() - start;
         EXPECT_GT(machine->deviceTree().Reenumerated().size(), rescansBefore);
         if (path.empty()) {
             EXPECT_EQ(machine->deviceTree().Removed().size(), removedBefore);
-            EXPECT_LT(took, 1.0);
+            EXPECT_LT(took, 1'000'000'000);
         } else {
             ASSERT_EQ(machine->deviceTree().Removed().size(), removedBefore + 1);
             EXPECT_EQ(machine->deviceTree().Removed().back(), node);
-            EXPECT_GE(took, 1.0);
+            EXPECT_GE(took, 1'000'000'000);
         }
     }
 }

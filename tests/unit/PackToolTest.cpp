@@ -290,6 +290,80 @@ TEST(PackLayout, BlockIsFoundByItsMarkersExactlyOnce) {
     EXPECT_TRUE(pack::FindBlocks(std::vector<uint8_t>(block.begin(), block.end() - 1)).empty());
 }
 
+namespace {
+
+// A skeleton PE file: DOS header pointing at 0x80, the PE signature, a file header, an optional
+// header of the given magic with 16 data directories, and the security entry filled.
+std::vector<uint8_t> SkeletonPe(uint16_t magic, uint32_t tableOffset, uint32_t tableSize, size_t fileSize) {
+    std::vector<uint8_t> f(fileSize, 0);
+    auto put = [&](size_t at, uint32_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    f[0] = 'M';
+    f[1] = 'Z';
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x4550, 4);
+    const size_t opt = 0x80 + 24;
+    put(opt, magic, 2);
+    put(opt + 64, 0x12345678, 4);  // CheckSum
+    const size_t count = opt + (magic == 0x20B ? 108 : 92);
+    put(count, 16, 4);
+    put(count + 4 + 4 * 8, tableOffset, 4);
+    put(count + 4 + 4 * 8 + 4, tableSize, 4);
+    return f;
+}
+
+}  // namespace
+
+TEST(PackSignature, SecurityEntryIsFoundForBothWidthsAndStrippedOnlyAtTheEnd) {
+    struct Case {
+        const char* name;
+        uint16_t magic;
+        uint32_t offset, size;
+        size_t fileSize;
+        bool found, strips;
+    } cases[] = {
+        {"PE32 signed", 0x10B, 0x400, 0x100, 0x500, true, true},
+        {"PE32+ signed", 0x20B, 0x400, 0x100, 0x500, true, true},
+        {"PE32+ unsigned", 0x20B, 0, 0, 0x500, false, false},
+        {"table in the middle", 0x20B, 0x200, 0x100, 0x500, true, false},
+        {"table past the end", 0x10B, 0x400, 0x200, 0x500, true, false},
+        {"unknown magic", 0x107, 0x400, 0x100, 0x500, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> f = SkeletonPe(c.magic, c.offset, c.size, c.fileSize);
+        const auto sig = pack::FindSignature(f);
+        ASSERT_EQ(sig.has_value(), c.found);
+        if (!sig) continue;
+        EXPECT_EQ(sig->tableOffset, c.offset);
+        EXPECT_EQ(sig->tableSize, c.size);
+        std::string why;
+        const std::vector<uint8_t> before = f;
+        ASSERT_EQ(pack::StripSignature(f, *sig, why), c.strips) << why;
+        if (!c.strips) {
+            EXPECT_EQ(f, before) << "a refused strip leaves the file alone";
+            EXPECT_NE(why.find("does not end the file"), std::string::npos) << why;
+            continue;
+        }
+        EXPECT_EQ(f.size(), c.offset);
+        EXPECT_FALSE(pack::FindSignature(f).has_value());
+        EXPECT_EQ(f[0x80 + 24 + 64], 0x78) << "the checksum is signing's business";
+    }
+}
+
+TEST(PackSignature, TruncatedHeadersAreNotReadPastTheEnd) {
+    const std::vector<uint8_t> whole = SkeletonPe(0x20B, 0x400, 0x100, 0x500);
+    for (size_t n : {size_t{0}, size_t{2}, size_t{0x3F}, size_t{0x84}, size_t{0x80 + 24 + 100}, size_t{0x80 + 24 + 140}}) {
+        const std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_FALSE(pack::FindSignature(cut).has_value()) << n;
+    }
+    std::vector<uint8_t> far = whole;
+    far[0x3C] = 0xF0;
+    far[0x3D] = 0xFF;  // e_lfanew beyond the file
+    EXPECT_FALSE(pack::FindSignature(far).has_value());
+}
+
 TEST(PackLayout, ProgramSlotsAreFoundByTheirMarkersAndSizeEntries) {
     const auto block = test::TemplateBlock();
     EXPECT_EQ(pack::LocateBlocks(block), (std::vector<pack::BlockLocation>{{0, 32}}));

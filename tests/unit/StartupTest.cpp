@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 #include "app/Entry.h"
 #include "app/KestrelMain.h"
+#include "support/Format.h"
 #include "support/RecordingFiles.h"
 #include "support/SimFixture.h"
 
@@ -169,4 +171,73 @@ TEST(Startup, LogLinesBeforeTheOptionsAreDropped) {
     TKestrelMain main(m->platform(), PackageView(block), {});
     main.WriteLog("too early");
     EXPECT_FALSE(m->files().FileExists(kLog));
+}
+
+// An exception that escapes the start-up is shown in the application's box (also in silent runs),
+// the window's end still runs, and the process returns the code the run had reached.
+TEST(Startup, EscapingExceptionIsShownAndEndsWithTheCodeReached) {
+    struct Case {
+        const char* call;
+        int code;
+        bool logged;  // the options were read: the run's log holds its end
+    } cases[] = {
+        {"GetVersionExA", 255, false},       // while the window object is built
+        {"VerifyVersionInfoA", 255, false},  // in the start-up, before the options
+        {"IsAdministratorMember", 11, true}, // after "Init Vars done"
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        const SimRun r = Start(Package(1), {"/S"}, json{{"windows", {{"throw_in", {c.call}}}}});
+        EXPECT_EQ(r.code, c.code);
+        ASSERT_EQ(r.m->ui().Boxes().size(), 1u);
+        EXPECT_EQ(r.m->ui().Boxes()[0].text, std::string("Access violation in ") + c.call + ".");
+        EXPECT_EQ(r.m->ui().Boxes()[0].flags, MB_OK_FLAG | MB_ICONERROR_FLAG);
+        EXPECT_FALSE(r.m->ui().WindowEverShown());
+        if (c.logged) {
+            EXPECT_NE(r.log.find("] : New AtaDevice ...\r\n"), std::string::npos) << r.log;
+            EXPECT_NE(r.log.find(Fmt("] : EXIT_ERROR: 0x%X\r\n", c.code)), std::string::npos) << r.log;
+            EXPECT_EQ(r.log.find("bNAdmin"), std::string::npos) << r.log;
+        } else {
+            EXPECT_EQ(r.log, "");
+        }
+    }
+}
+
+// The options reader leaves 0 before anything is decided: an exception right then must not turn
+// into "success" for a deployment system.
+TEST(Startup, ExceptionWhileTheOptionsAreReadIsNeverSuccess) {
+    struct ThrowingTemp : test::RecordingFiles {
+        using RecordingFiles::RecordingFiles;
+        std::string GetTempPath() override { throw std::runtime_error("no temporary folder"); }
+    };
+    auto m = test::MakeMachine();
+    ThrowingTemp files(m->files(), kLog);
+    Platform p = m->platform();
+    p.files = &files;
+    EXPECT_EQ(RunKestrel(p, PackageView(Package(1)), {"/S"}), 255);
+    ASSERT_EQ(m->ui().Boxes().size(), 1u);
+    EXPECT_EQ(m->ui().Boxes()[0].text, "no temporary folder.");
+}
+
+TEST(Startup, NotAnAdministratorEndsWith1) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string digits;
+        bool box;
+    } cases[] = {
+        {{}, std::string(28, '0'), true},
+        {{"/S"}, std::string(28, '0'), false},
+        {{"/S"}, Digits({{25, '1'}}), true},  // unattended keeps the start-up boxes
+    };
+    for (const Case& c : cases) {
+        const SimRun r = Start(Package(1, c.digits), c.args, json{{"windows", {{"administrator", false}}}});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.log.find("] : bNAdmin !\r\n"), std::string::npos) << r.log;
+        EXPECT_EQ(r.log.find("Scan Device"), std::string::npos) << r.log;
+        ASSERT_EQ(r.m->ui().Boxes().size(), c.box ? 1u : 0u);
+        if (c.box) {
+            EXPECT_EQ(r.m->ui().Boxes()[0].text, "Access denied ! You must have administrator privilege to flash SSD.");
+            EXPECT_EQ(r.m->ui().Boxes()[0].title, "Error ...");
+        }
+    }
 }

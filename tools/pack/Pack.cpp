@@ -402,6 +402,52 @@ std::vector<BlockLocation> LocateBlocks(std::span<const uint8_t> file) {
     return found;
 }
 
+namespace {
+
+uint32_t Le(std::span<const uint8_t> f, size_t at, size_t width) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < width; ++i) v |= static_cast<uint32_t>(f[at + i]) << (8 * i);
+    return v;
+}
+
+}  // namespace
+
+std::optional<PeSignature> FindSignature(std::span<const uint8_t> f) {
+    constexpr size_t kSecurityEntry = 4;
+    if (f.size() < 0x40 || f[0] != 'M' || f[1] != 'Z') return std::nullopt;
+    const size_t pe = Le(f, 0x3C, 4);
+    const size_t opt = pe + 4 + 20;  // signature, then the file header
+    if (pe > f.size() || f.size() - pe < 4 + 20 + 2 || Le(f, pe, 4) != 0x00004550) return std::nullopt;
+    const uint32_t magic = Le(f, opt, 2);
+    size_t countAt = 0;
+    if (magic == 0x10B) countAt = opt + 92;  // PE32
+    else if (magic == 0x20B) countAt = opt + 108;  // PE32+
+    else return std::nullopt;
+    if (countAt + 4 > f.size()) return std::nullopt;
+    const uint32_t count = Le(f, countAt, 4);
+    const size_t entry = countAt + 4 + kSecurityEntry * 8;
+    if (count <= kSecurityEntry || entry + 8 > f.size()) return std::nullopt;
+    PeSignature sig;
+    sig.entryOffset = entry;
+    sig.tableOffset = Le(f, entry, 4);
+    sig.tableSize = Le(f, entry + 4, 4);
+    if (sig.tableOffset == 0 && sig.tableSize == 0) return std::nullopt;
+    return sig;
+}
+
+bool StripSignature(std::vector<uint8_t>& file, const PeSignature& sig, std::string& why) {
+    const uint64_t end = static_cast<uint64_t>(sig.tableOffset) + sig.tableSize;
+    // The table is 8-byte aligned at the end of the file; anything after it would be lost.
+    if (sig.tableOffset == 0 || sig.tableOffset > file.size() || end > file.size() || file.size() - end >= 8) {
+        why = "its certificate table (offset " + std::to_string(sig.tableOffset) + ", " + std::to_string(sig.tableSize) +
+              " bytes) does not end the file";
+        return false;
+    }
+    for (size_t i = 0; i < 8; ++i) file[sig.entryOffset + i] = 0;
+    file.resize(sig.tableOffset);
+    return true;
+}
+
 std::vector<size_t> FindBlocks(std::span<const uint8_t> file) {
     std::vector<size_t> out;
     for (const BlockLocation& b : LocateBlocks(file)) out.push_back(b.offset);

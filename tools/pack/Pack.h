@@ -78,6 +78,19 @@ bool IsPacked(const PackageView& block);
 // bytes) and every program of the manifest must fit a slot of slotSize bytes (ReadManifest checks it).
 void FillBlock(std::span<uint8_t> block, const Manifest& m, size_t slotSize = pkg::kDefaultProgramSlotSize);
 
+// The Authenticode signature of a PE file: where its certificate table lies (the security entry of
+// the data directories holds a file offset and a size).
+struct PeSignature {
+    size_t entryOffset = 0;     // file offset of the security directory entry
+    uint32_t tableOffset = 0;
+    uint32_t tableSize = 0;
+};
+// nullopt when the file is no PE file or its security entry is empty.
+std::optional<PeSignature> FindSignature(std::span<const uint8_t> file);
+// Removes the signature: clears the entry and cuts the table off the end of the file (the header
+// checksum is left as it is: signing computes it anew). False (file unchanged) when the table does not end the file, where cutting it would lose data.
+bool StripSignature(std::vector<uint8_t>& file, const PeSignature& sig, std::string& why);
+
 // The manifest's keys as the block holds them, with each image's "file" replaced by "offset",
 // "size" and "sha256" (of the plain image) and each constraint as the program reads it back.
 nlohmann::json DescribeJson(const PackageView& block);
