@@ -157,7 +157,7 @@ public:
     // registers it, asks for the reboot and ends the run (with 1 when the installation failed).
     void BootTimeRoad(TAtaDevice& device, size_t drive, const std::string& newFw, const std::string& fwExt);
 
-    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp, app/WindowHandlers.cpp) ----
+    // ---- The window (app/MainWindow.cpp, app/DriveList.cpp) ----
 
     // Rebuild the drive list from the drive table (runs the constraint check first).
     void RefreshComboBox();

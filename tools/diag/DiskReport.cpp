@@ -5,43 +5,10 @@
 
 #include "discovery/DevMgr.h"
 #include "support/Format.h"
+#include "tools/diag/DiagText.h"
 
 namespace kestrel::diag {
 namespace {
-
-std::string_view Field(const char* p, size_t width) {
-    size_t n = 0;
-    while (n < width && p[n] != '\0') ++n;
-    return {p, n};
-}
-
-// Bytes as they stand, with anything outside printable ASCII shown as \xNN.
-std::string Printable(std::string_view s) {
-    std::string r;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F) r += static_cast<char>(c);
-        else r += Fmt("\\x%02X", c);
-    }
-    return r;
-}
-
-std::string JsonText(std::string_view s) {
-    std::string r = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': r += "\\\""; break;
-            case '\\': r += "\\\\"; break;
-            case '\n': r += "\\n"; break;
-            case '\r': r += "\\r"; break;
-            case '\t': r += "\\t"; break;
-            default:
-                // Texts from drivers are 8-bit ANSI: anything outside ASCII is escaped as its code.
-                if (c < 0x20 || c >= 0x7F) r += Fmt("\\u%04x", c);
-                else r += static_cast<char>(c);
-        }
-    }
-    return r + "\"";
-}
 
 const char* BusName(uint8_t t) {
     switch (t) {

@@ -9,32 +9,10 @@
 #include "device/AtaDevice.h"
 #include "device/NvmeDecode.h"
 #include "support/Format.h"
+#include "tools/diag/DiagText.h"
 
 namespace kestrel::diag {
 namespace {
-
-std::string_view Field(const char* p, size_t width) {
-    size_t n = 0;
-    while (n < width && p[n] != '\0') ++n;
-    return {p, n};
-}
-
-// Texts from drives: printable ASCII as it stands, anything else as \xNN (text) or \u00NN (JSON).
-std::string Printable(std::string_view s) {
-    std::string r;
-    for (unsigned char c : s) r += (c >= 0x20 && c < 0x7F) ? std::string(1, static_cast<char>(c)) : Fmt("\\x%02X", c);
-    return r;
-}
-
-std::string JsonText(std::string_view s) {
-    std::string r = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') r += '\\', r += static_cast<char>(c);
-        else if (c < 0x20 || c >= 0x7F) r += Fmt("\\u%04x", c);
-        else r += static_cast<char>(c);
-    }
-    return r + "\"";
-}
 
 bool Contains(std::string_view hay, std::string_view needle) {
     auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end(),
