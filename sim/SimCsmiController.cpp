@@ -97,6 +97,12 @@ SimCsmiController::SimCsmiController(const json& c, SimMachine& machine) {
     }
 }
 
+std::shared_ptr<SimAtaDrive> SimCsmiController::DriveAtAddress(const uint8_t* address) const {
+    for (const auto& p : phys_)
+        if (p.attached != "empty" && std::memcmp(p.attachedSasAddress, address, 8) == 0) return p.drive;
+    return nullptr;
+}
+
 std::shared_ptr<SimAtaDrive> SimCsmiController::DriveOnPhy(uint8_t phy) const {
     for (const auto& p : phys_)
         if (p.phyId == phy && p.attached != "empty") return p.drive;
@@ -177,11 +183,16 @@ uint32_t SimCsmiController::Ioctl(uint32_t code, const uint8_t* in, uint32_t inS
         return 0;
     }
     if (control == 25 && sas) {
-        if (inSize < 29) {
+        // Parameters after the 28-byte header: phy 28, port 29, rate 30, destination SAS address 32..39.
+        if (inSize < 40) {
             Wr32(buf + 20, CSMI_INVALID_PARAMETER);
             return 0;
         }
-        const auto drive = DriveOnPhy(buf[28]);
+        // The driver connects to the destination address when one is given (a deployment names its
+        // drive by address, with phy and port 0); without one, the named phy's device answers.
+        static const uint8_t kNoAddress[8]{};
+        const bool addressed = std::memcmp(buf + 32, kNoAddress, 8) != 0;
+        const auto drive = addressed ? DriveAtAddress(buf + 32) : DriveOnPhy(buf[28]);
         if (!drive) {
             Wr32(buf + 20, CSMI_FAILED);
             return 0;

@@ -25,6 +25,7 @@ public:
     int Port() const { return port_; }
     // The SATA drive on a phy, null when it has none.
     std::shared_ptr<SimAtaDrive> DriveOnPhy(uint8_t phy) const;
+    std::shared_ptr<SimAtaDrive> DriveAtAddress(const uint8_t* address) const;
 
 private:
     struct Phy {
