@@ -285,6 +285,12 @@ int32_t TKestrelMain::ScanCsmiPreset() {
         std::memset(&e, 0, sizeof e);
         return 0;
     }
+    // An address that finds the drive stays in the run context (selection and the flash address the
+    // drive there); one that does not is put back. Otherwise a pass that fails while the drive
+    // restarts would leave the alternate address in place for good, and no later pass finds the drive.
+    const int32_t givenIndex = INDEX;
+    const int32_t givenPort = PORT;
+    const uint64_t givenSas = SAS_ADDR;
     const auto address = [this, dev] {
         dev->SetCsmiPhy(INDEX);
         dev->SetCsmiPort(PORT);
@@ -306,6 +312,9 @@ int32_t TKestrelMain::ScanCsmiPreset() {
         r = ReadAtaIdentity();
     }
     if (r != ATACMD_OK) {
+        INDEX = givenIndex;
+        PORT = givenPort;
+        SAS_ADDR = givenSas;
         std::memset(&e, 0, sizeof e);
         return 0;
     }

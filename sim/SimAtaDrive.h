@@ -46,6 +46,8 @@ public:
     const std::string& Model() const { return model_; }
     const std::string& Serial() const { return serial_; }
     bool Absent();
+    // Run time (ns) at which a restarting drive answers again; 0 when it never went away.
+    int64_t AbsentUntilNs() const { return absentUntilNs_; }
     int EraseCount() const { return erases_; }
     bool BootCodeUpdated() const { return bootUpdated_; }
 

@@ -46,7 +46,7 @@ void SasAddress(const json& v, uint8_t out[8], const std::string& field) {
 
 }  // namespace
 
-SimCsmiController::SimCsmiController(const json& c, SimMachine& machine) {
+SimCsmiController::SimCsmiController(const json& c, SimMachine& machine) : clock_(machine.clock()) {
     if (!c.is_object() || !c.contains("port") || !c["port"].is_number_integer() || c["port"].get<int>() < 0)
         Bad("port", "needs the controller's SCSI port number");
     port_ = c["port"].get<int>();
@@ -196,6 +196,17 @@ uint32_t SimCsmiController::Ioctl(uint32_t code, const uint8_t* in, uint32_t inS
         if (!drive) {
             Wr32(buf + 20, CSMI_FAILED);
             return 0;
+        }
+        // A drive that restarts after new firmware drops its link; the controller holds a request for
+        // it until the drive is back, or fails it once the request's own timeout (header offset 12,
+        // seconds) has passed.
+        if (drive->Absent()) {
+            const int64_t deadline = clock_.NowNs() + int64_t{Rd32(buf + 12)} * 1'000'000'000;
+            clock_.SleepUntilNs(std::min(deadline, drive->AbsentUntilNs()));
+            if (drive->Absent()) {
+                Wr32(buf + 20, CSMI_FAILED);
+                return 0;
+            }
         }
         return drive->CsmiRequest(buf, inSize, outSize, returned);
     }

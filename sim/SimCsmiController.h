@@ -14,6 +14,7 @@
 namespace kestrel::sim {
 
 class SimAtaDrive;
+class SimClock;
 class SimMachine;
 
 class SimCsmiController : public SimStorageDevice {
@@ -40,6 +41,7 @@ private:
         uint32_t winError = 0;
         int returnCode = -1;
     };
+    SimClock& clock_;
     int port_ = 0;
     uint32_t openError_ = 0;
     std::string name_, description_;

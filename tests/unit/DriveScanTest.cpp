@@ -249,6 +249,31 @@ TEST(DriveScanState, SecondScanStartsFromAClearedTable) {
     EXPECT_EQ(b.main->bIsSataIrst, 1);
 }
 
+// The deployment address a scan leaves in the run context: the alternate one only when it found the
+// drive there; after a scan that found nothing, the command line's own, so the next pass (after the
+// drive's restart) starts from it again.
+TEST(DriveScanState, PresetCsmiAddressAfterTheScan) {
+    const struct {
+        int32_t index, port;
+        uint64_t sas;
+        int32_t found, indexAfter, portAfter;
+        uint64_t sasAfter;
+    } cases[] = {
+        {1, 1, 0x01B2A10000C50050ull, 1, 1, 1, 0x01B2A10000C50050ull},  // found at the given address
+        {5, 0, 0x0000000001010000ull, 1, 1, 1, 0},                      // found at the alternate address
+        {5, 0, 0x0000000005050000ull, 0, 5, 0, 0x0000000005050000ull},  // found nowhere: the given one back
+    };
+    for (const auto& c : cases) {
+        ScanBench b(std::string("csmi-raid.json"));
+        Preset(3, c.index, c.port, c.sas)(*b.main);
+        EXPECT_EQ(b.main->ScanSSDDrive(1), c.found) << std::hex << c.sas;
+        EXPECT_EQ(b.main->INDEX, c.indexAfter) << std::hex << c.sas;
+        EXPECT_EQ(b.main->PORT, c.portAfter) << std::hex << c.sas;
+        EXPECT_EQ(b.main->SAS_ADDR, c.sasAfter) << std::hex << c.sas;
+        EXPECT_EQ(b.main->SCSI_PORT, 3);
+    }
+}
+
 // The start-up's scan step: kind 0, and kind 1 when the disk list holds no drive and no device
 // path was given.
 TEST(DriveScanState, StartUpStepFallsBackToCsmi) {
