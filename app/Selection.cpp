@@ -120,7 +120,9 @@ void TKestrelMain::cboDrivesChange() {
             lblUpdateMsg.SetCaption(Text("This drive is not allowed to be updated."));
             lblUpdateMsg.SetFontColor(clMaroon);
             if (bVersionOnly) {
-                const std::string current = TrimText(FieldText(d.szFwRev, 7));
+                // The whole revision, as for an eligible drive: an inventory reading the file must not
+                // see a revision cut to seven characters that the drive does not run.
+                const std::string current = TrimText(FieldText(d.szFwRev, sizeof d.szFwRev));
                 WriteLog(Fmt("SaveVersion INI: [CURR_FW=%s][TARGET_FW=N/A] ", current.c_str()));
                 SaveVersionIni(*p_.files, *p_.system, current, "N/A");
             }

@@ -151,6 +151,7 @@ bool SimDeviceTree::Property(const Node& n, uint32_t spdrp, std::string& value) 
 }
 
 ModuleHandle SimDeviceTree::LoadLibraryA(const std::string& name) {
+    if (throwInLoadLibrary_) throw std::runtime_error("Access violation in LoadLibraryA");
     const std::string l = Lower(name);
     if ((l != "setupapi.dll" && l != "cfgmgr32.dll") || failingLibraries_.count(l)) {
         lastError_ = 126;  // ERROR_MOD_NOT_FOUND

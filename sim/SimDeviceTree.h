@@ -36,6 +36,8 @@ public:
     // A disk interface of the node; hiddenForFirst: the first n present disk-interface sets leave it out.
     void AddInterface(const std::string& path, const std::string& nodeId, uint32_t hiddenForFirst);
     void FailLibrary(const std::string& name) { failingLibraries_.insert(Lower(name)); }
+    // LoadLibraryA raises instead of answering, as a fault in a library's start-up code would.
+    void ThrowInLoadLibrary() { throwInLoadLibrary_ = true; }
     void MissEntryPoint(const std::string& name) { missingEntryPoints_.insert(name); }
     bool HasNode(const std::string& id) const { return index_.count(Lower(id)) != 0; }
     const SimDevNode* FindNode(const std::string& id) const;
@@ -105,6 +107,7 @@ private:
     std::map<std::string, size_t> index_;  // lower-case instance ID -> node
     std::vector<Interface> interfaces_;
     std::set<std::string> failingLibraries_;
+    bool throwInLoadLibrary_ = false;
     std::set<std::string> missingEntryPoints_;
     std::map<ModuleHandle, std::string> modules_;
     ModuleHandle nextModule_ = 0x10000000;

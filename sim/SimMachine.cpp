@@ -3,6 +3,7 @@
 #include "sim/SimDisks.h"
 #include "support/Format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -92,7 +93,7 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
     sc.administrator = Get<bool>(win, "administrator", true, "windows");
     sc.throwIn = Get<std::vector<std::string>>(win, "throw_in", {}, "windows");
     for (const std::string& call : sc.throwIn)
-        if (call != "GetVersionExA" && call != "VerifyVersionInfoA" && call != "IsAdministratorMember")
+        if (call != "GetVersionExA" && call != "VerifyVersionInfoA" && call != "IsAdministratorMember" && call != "LoadLibraryA")
             Bad("windows.throw_in", "unknown call '" + call + "'");
     sc.shutdownPrivilege = Get<bool>(win, "shutdown_privilege", true, "windows");
     sc.privilegeLastError = Get<uint32_t>(win, "privilege_last_error", 0, "windows");
@@ -152,6 +153,7 @@ SimMachine::SimMachine(const json& description, SimOptions options) : desc_(desc
 
     storage_ = std::make_unique<SimStorage>();
     deviceTree_ = std::make_unique<SimDeviceTree>();
+    if (std::find(sc.throwIn.begin(), sc.throwIn.end(), "LoadLibraryA") != sc.throwIn.end()) deviceTree_->ThrowInLoadLibrary();
     services_ = std::make_unique<SimServices>();
     LoadStorageDevices(desc_, *this);
 

@@ -260,8 +260,8 @@ TEST_F(Selection, DeploymentRunFillsTheProgressPanel) {
     EXPECT_EQ(C("lblOldFW").left, C("lblUpdateMsg").left + C("lblUpdateMsg").width + 10);
 }
 
-// "/VER": the version file gets up to 8 characters of an eligible drive's revision and its target,
-// or the first 7 characters of any other drive's revision and "N/A"; no label layout runs.
+// "/VER": the version file gets the drive's revision (up to 8 characters, never cut shorter for a
+// drive that may not be updated) and its target, or "N/A"; no label layout runs.
 TEST_F(Selection, VersionOnlyRunWritesTheVersionFile) {
     struct Case {
         bool eligible;
@@ -269,7 +269,7 @@ TEST_F(Selection, VersionOnlyRunWritesTheVersionFile) {
         const char* current;
         const char* target;
     };
-    for (const Case c : {Case{true, "KS1.00AB", "KS1.00AB", "KS2.00A"}, Case{false, "KS1.00AB", "KS1.00A", "N/A"},
+    for (const Case c : {Case{true, "KS1.00AB", "KS1.00AB", "KS2.00A"}, Case{false, "KS1.00AB", "KS1.00AB", "N/A"},
                          Case{false, "KS1 ", "KS1", "N/A"}}) {
         SCOPED_TRACE(c.fw);
         SetUp();
