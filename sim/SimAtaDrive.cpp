@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
+#include "sim/SimDriveSupport.h"
 #include "sim/SimImage.h"
 
 // Layouts here are read from the published definitions by byte offset, on purpose independent of
@@ -33,34 +33,17 @@ constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED_ = 1167;
 
 constexpr uint32_t kMaxImage = 4u << 20;
 
-uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Rd32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+using bytes::Rd16;
+using bytes::Rd32;
+using bytes::Wr32;
+using drive::Bad;
+using drive::Number;
+
 uint64_t RdPtr(const uint8_t* p) {
     uint64_t v = 0;
     for (size_t i = 0; i < sizeof(void*); ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
     return v;
 }
-void Wr32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-[[noreturn]] void Bad(const std::string& field, const std::string& why) {
-    throw std::runtime_error("machine description: drive." + field + ": " + why);
-}
-
-int Number(const json& v, const std::string& field) {
-    if (v.is_number_integer()) return v.get<int>();
-    if (v.is_string()) {
-        std::string s = v.get<std::string>();
-        try {
-            if (!s.empty() && (s.back() == 'h' || s.back() == 'H')) return static_cast<int>(std::stoul(s.substr(0, s.size() - 1), nullptr, 16));
-            return static_cast<int>(std::stoul(s, nullptr, 0));
-        } catch (const std::exception&) {
-        }
-    }
-    Bad(field, "expected a number (or a text like \"92h\" or \"0x92\")");
-}
-
 std::string Str(const json& c, const char* key, const std::string& fallback) {
     if (!c.contains(key)) return fallback;
     if (!c[key].is_string()) Bad(key, "must be a text");
@@ -149,33 +132,14 @@ SimAtaDrive::SimAtaDrive(const json& c, SimClock& clock, std::optional<std::file
         }
     }
     if (stateDir_) {
-        std::ifstream in(*stateDir_ / "drives.json");
-        if (in) {
-            const json s = json::parse(in, nullptr, false);
-            if (s.is_object() && s.contains(serial_) && s[serial_].is_object() && s[serial_].contains("revision") &&
-                s[serial_]["revision"].is_string())
-                revision_ = s[serial_]["revision"].get<std::string>().substr(0, 8);
-            if (s.is_object() && s.contains(serial_) && s[serial_].is_object() && s[serial_].contains("def") &&
-                s[serial_]["def"].is_string())
-                def_ = s[serial_]["def"].get<std::string>().substr(0, 8);
-        }
+        const json d = drive::LoadState(*stateDir_, serial_);
+        if (d.contains("revision") && d["revision"].is_string()) revision_ = d["revision"].get<std::string>().substr(0, 8);
+        if (d.contains("def") && d["def"].is_string()) def_ = d["def"].get<std::string>().substr(0, 8);
     }
 }
 
 void SimAtaDrive::Persist() {
-    if (!stateDir_) return;
-    std::error_code ec;
-    std::filesystem::create_directories(*stateDir_, ec);
-    json s = json::object();
-    {
-        std::ifstream in(*stateDir_ / "drives.json");
-        if (in) {
-            json old = json::parse(in, nullptr, false);
-            if (old.is_object()) s = old;
-        }
-    }
-    s[serial_] = {{"revision", revision_}, {"def", def_}};
-    std::ofstream(*stateDir_ / "drives.json") << s.dump(2) << "\n";
+    if (stateDir_) drive::SaveState(*stateDir_, serial_, {{"revision", revision_}, {"def", def_}});
 }
 
 bool SimAtaDrive::Absent() { return absentUntilNs_ != 0 && clock_.NowNs() < absentUntilNs_; }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "sim/SimAtaDrive.h"
+#include "sim/SimDriveSupport.h"
 #include "sim/SimMachine.h"
 
 namespace kestrel::sim {
@@ -18,14 +19,9 @@ constexpr uint32_t IOCTL_SCSI_MINIPORT_ = 0x0004D008;
 // CSMI ReturnCodes.
 constexpr uint32_t CSMI_FAILED = 1, CSMI_INVALID_PARAMETER = 3;
 
-uint32_t Rd32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-void Wr16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Wr32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using bytes::Rd32;
+using bytes::Wr16;
+using bytes::Wr32;
 
 [[noreturn]] void Bad(const std::string& field, const std::string& why) {
     throw std::runtime_error("machine description: csmi_controllers." + field + ": " + why);

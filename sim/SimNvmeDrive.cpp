@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
+#include "sim/SimDriveSupport.h"
 #include "sim/SimImage.h"
 
 // Layouts are read from the published definitions by byte offset, independent of the program's
@@ -28,33 +28,13 @@ constexpr uint32_t FW_SUCCESS = 0, FW_INVALID_PARAMETER = 3, FW_INVALID_SLOT = 6
 constexpr uint32_t kChunk = 4096;
 constexpr uint32_t kMaxImage = 16u << 20;
 
-uint16_t Rd16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Rd32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint64_t Rd64(const uint8_t* p) { return Rd32(p) | (static_cast<uint64_t>(Rd32(p + 4)) << 32); }
-void Wr16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Wr32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-[[noreturn]] void Bad(const std::string& field, const std::string& why) {
-    throw std::runtime_error("machine description: drive." + field + ": " + why);
-}
-
-int Number(const json& v, const std::string& field) {
-    if (v.is_number_integer()) return v.get<int>();
-    if (v.is_string()) {
-        std::string s = v.get<std::string>();
-        try {
-            if (!s.empty() && (s.back() == 'h' || s.back() == 'H')) return static_cast<int>(std::stoul(s.substr(0, s.size() - 1), nullptr, 16));
-            return static_cast<int>(std::stoul(s, nullptr, 0));
-        } catch (const std::exception&) {
-        }
-    }
-    Bad(field, "expected a number (or a text like \"06h\" or \"0x06\")");
-}
+using bytes::Rd16;
+using bytes::Rd32;
+using bytes::Rd64;
+using bytes::Wr16;
+using bytes::Wr32;
+using drive::Bad;
+using drive::Number;
 
 // A blank-padded NVMe text field (not swapped).
 void PutText(uint8_t* dst, const std::string& s, size_t width) {
@@ -130,10 +110,8 @@ SimNvmeDrive::SimNvmeDrive(const json& c, SimClock& clock, std::optional<std::fi
         }
     }
     if (stateDir_) {
-        std::ifstream in(*stateDir_ / "drives.json");
-        const json s = in ? json::parse(in, nullptr, false) : json();
-        if (s.is_object() && s.contains(serial_) && s[serial_].is_object()) {
-            const json& d = s[serial_];
+        const json d = drive::LoadState(*stateDir_, serial_);
+        if (!d.empty()) {
             if (d.contains("revision") && d["revision"].is_string()) revision_ = d["revision"].get<std::string>().substr(0, 8);
             if (d.contains("slot") && d["slot"].is_number_integer()) {
                 const int slot = d["slot"].get<int>();
@@ -149,19 +127,7 @@ SimNvmeDrive::SimNvmeDrive(const json& c, SimClock& clock, std::optional<std::fi
 }
 
 void SimNvmeDrive::Persist() {
-    if (!stateDir_) return;
-    std::error_code ec;
-    std::filesystem::create_directories(*stateDir_, ec);
-    json s = json::object();
-    {
-        std::ifstream in(*stateDir_ / "drives.json");
-        if (in) {
-            json old = json::parse(in, nullptr, false);
-            if (old.is_object()) s = old;
-        }
-    }
-    s[serial_] = {{"revision", revision_}, {"pending", pending_}, {"slot", activeSlot_}};
-    std::ofstream(*stateDir_ / "drives.json") << s.dump(2) << "\n";
+    if (stateDir_) drive::SaveState(*stateDir_, serial_, {{"revision", revision_}, {"pending", pending_}, {"slot", activeSlot_}});
 }
 
 SimNvmeDrive::Fault* SimNvmeDrive::Hit(const std::string& request, int opcode) {
