@@ -104,6 +104,19 @@ bool TKestrelMain::get_log_rook_ppid_nvme(int32_t index) {
     return ok;
 }
 
+// One admin command that reads 4,096 bytes into the device object's read buffer through the RST
+// driver; a driver fault inside the call is logged under the caller's name and counts as a failure.
+bool TKestrelMain::IrstAdminRead(TAtaDevice& dev, int32_t pathId, const wire::NVME_COMMAND& cmd, const char* caller) {
+    wire::INTEL_NVME_PASS_THROUGH header{};
+    try {
+        return dev.Send_IRST_NVME_PASS_THROUTH(static_cast<uint8_t>(pathId), cmd, nullptr, wire::kNvmeIdentifyDataSize, false, &header,
+                                               kNvmeAdminTimeout, NVME_DIR_READ);
+    } catch (...) {
+        WriteLog(Fmt("%s - Send_IRST_NVME_PASS_THROUTH Exception !", caller));
+        return false;
+    }
+}
+
 bool TKestrelMain::Identify_irst(int32_t pathId) {
     TAtaDevice* dev = pAtaDevice.get();
     if (dev == nullptr) return false;
@@ -111,15 +124,7 @@ bool TKestrelMain::Identify_irst(int32_t pathId) {
     cmd.CDW0 = wire::NVME_ADMIN_IDENTIFY;
     cmd.NSID = 0;
     cmd.CDW10 = wire::NVME_IDENTIFY_CNS_CONTROLLER;  // CNTID (bits 16-31) 0
-    wire::INTEL_NVME_PASS_THROUGH header{};
-    bool r = false;
-    try {
-        r = dev->Send_IRST_NVME_PASS_THROUTH(static_cast<uint8_t>(pathId), cmd, nullptr, wire::kNvmeIdentifyDataSize, false, &header,
-                                             kNvmeAdminTimeout, NVME_DIR_READ);
-    } catch (...) {
-        WriteLog("Identify_irst - Send_IRST_NVME_PASS_THROUTH Exception !");
-        r = false;
-    }
+    const bool r = IrstAdminRead(*dev, pathId, cmd, "Identify_irst");
     if (!r) return r;
 
     DRIVE_IDENTITY& id = m_CurIdentity;
@@ -158,15 +163,7 @@ bool TKestrelMain::getlog_irst(int32_t pathId) {
     cmd.CDW0 = wire::NVME_ADMIN_GET_LOG_PAGE;
     cmd.NSID = 0xFFFFFFFFu;
     cmd.CDW10 = wire::NVME_LOG_PAGE_FIRMWARE_SLOT_INFO | (0x7Fu << 16);  // 128 dwords: the 512-byte log
-    wire::INTEL_NVME_PASS_THROUGH header{};
-    bool r = false;
-    try {
-        r = dev->Send_IRST_NVME_PASS_THROUTH(static_cast<uint8_t>(pathId), cmd, nullptr, wire::kNvmeIdentifyDataSize, false, &header,
-                                             kNvmeAdminTimeout, NVME_DIR_READ);
-    } catch (...) {
-        WriteLog("getlog_irst - Send_IRST_NVME_PASS_THROUTH Exception !");
-        r = false;
-    }
+    const bool r = IrstAdminRead(*dev, pathId, cmd, "getlog_irst");
     if (!r) {
         // The read buffer holds no slot log: lists of another drive or of stale bytes would offer
         // the update a slot this drive does not have.

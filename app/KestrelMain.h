@@ -93,6 +93,7 @@ public:
     bool Identify_irst(int32_t pathId);
     // The firmware slot log through Intel RST; fills the slot and commit-action lists.
     bool getlog_irst(int32_t pathId);
+    bool IrstAdminRead(TAtaDevice& dev, int32_t pathId, const wire::NVME_COMMAND& cmd, const char* caller);
     // The firmware slot information through the inbox driver: the current revision and the lists.
     bool LoadNvmeSlotInfo();
 
