@@ -265,9 +265,10 @@ TEST(UpdateWorkflow, DeploymentRunEndsThroughTheProgressTimer) {
     EXPECT_TRUE(r.m->ui().Boxes().empty());
 }
 
-// The automatic run over two drives: "Next" after the first, one finish at the end, both updated.
-TEST(UpdateWorkflow, AutomaticRunOverTwoDrives) {
-    json desc = SataMachine({{"restart_ms", 1000}});
+// The default SATA drive and a second one of the same model on the next target; each drive object
+// may be patched (faults, revision).
+json TwoSataDrives(const json& first, const json& second_drive) {
+    json desc = SataMachine(first);
     json base = sim::SimMachine::ParseDescription(sim::DefaultMachineJson());
     json nodes = base["device_tree"]["nodes"];
     json second = desc["disks"][0];
@@ -282,9 +283,16 @@ TEST(UpdateWorkflow, AutomaticRunOverTwoDrives) {
     second["serial_number"] = "KS6A26130000456";
     second["device_number"] = 2;
     second["drive"]["serial"] = "KS6A26130000456";
+    second["drive"].erase("faults");
+    second["drive"].merge_patch(second_drive);
     desc["disks"].insert(desc["disks"].begin() + 1, second);
     desc["device_tree"] = {{"nodes", nodes}};
+    return desc;
+}
 
+// The automatic run over two drives: "Next" after the first, one finish at the end, both updated.
+TEST(UpdateWorkflow, AutomaticRunOverTwoDrives) {
+    const json desc = TwoSataDrives({{"restart_ms", 1000}}, json::object());
     StateDir state;
     const RunResult r = RunUpdate(SataPackage(Digits({{5, '1'}, {10, '1'}})), desc, state.path(), {"/S"}, {}, Entry::Auto);
     EXPECT_EQ(r.code, 0);
@@ -297,6 +305,40 @@ TEST(UpdateWorkflow, AutomaticRunOverTwoDrives) {
     EXPECT_EQ(Occurrences(r.log, "] : Flash finished \r\n"), 1u);
     EXPECT_EQ(Occurrences(r.log, "Waiting FW reboot"), 1u) << "only the last drive waits for its restart";
     EXPECT_EQ(Occurrences(r.log, "] : Exit iErrorLevel: 0\r\n"), 2u);
+}
+
+// An automatic run goes on past a drive that fails or that no image fits, and its exit code never
+// hides an earlier failure behind the last drive's success.
+TEST(UpdateWorkflow, AutomaticRunKeepsAFailureAndPassesOverAnIneligibleDrive) {
+    const json failing = {{"restart_ms", 1000}, {"faults", json::array({{{"command", "92h"}, {"features", 3}, {"status", "51h"}}})}};
+    const struct {
+        const char* name;
+        json desc;
+        std::string digits;
+        int32_t code;
+        const char* firstRevision;  // as the state keeps it: "" for a drive that was never written
+        const char* secondRevision;
+        std::vector<std::string> present, absent;
+    } cases[] = {
+        {"the first drive fails, the second is updated", TwoSataDrives(failing, {{"restart_ms", 1000}}),
+         Digits({{5, '1'}, {10, '1'}}), 1, "", "KS6R0200",
+         {"] : An earlier drive failed: iErrorLevel: 1\r\n", "Flash Fail ! ERROR: ATACMD_ERR, STATUS_REGISTER:0x51"}, {}},
+        // Without bHiddenDrives the drive no image fits is listed too, last.
+        {"the last drive may not be updated", TwoSataDrives({{"restart_ms", 1000}}, {{"model", "KESTREL KS600 1TB"}}), Digits({{5, '1'}}),
+         0, "KS6R0200", "",
+         {"] : INDEX: 1, NEXT: 0\r\n", "] : ENABLED: 0, KESTREL KS600 1TB"}, {"An earlier drive failed"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StateDir state;
+        const RunResult r = RunUpdate(SataPackage(c.digits), c.desc, state.path(), {"/S"}, {}, Entry::Auto);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.quit) << "the run must end by itself";
+        EXPECT_EQ(StateRevision(state.path(), kSataSerial), c.firstRevision);
+        EXPECT_EQ(StateRevision(state.path(), "KS6A26130000456"), c.secondRevision);
+        for (const auto& line : c.present) EXPECT_NE(r.log.find(line), std::string::npos) << line << "\n" << r.log;
+        for (const auto& line : c.absent) EXPECT_EQ(r.log.find(line), std::string::npos) << line;
+    }
 }
 
 // Not a test: the process CPU time over the wall time of one update on the real clock, which waits
