@@ -138,19 +138,29 @@ drive() {
   # down; the log tells when the download has ended.
   sleep 0.3
   click $((CX + 404)) $((CY + 166))
-  local end=0
+  # The download takes about two seconds: keep the last shot taken inside it, until the bar is
+  # a fair way on.
+  local end=0 got=0
   fill=""
   for i in $(seq 1 60); do
     if haslog "Flash FW START" && ! haslog "End of Download FW image"; then
-      shoot during
+      shoot try
       if ! haslog "End of Download FW image"; then
         [ -z "$fill" ] && fill=$(at 10 149)
-        end=$(bar_end)
-        [ "$end" -gt 30 ] && break
+        got=$(bar_end)
+        if [ "$got" -gt 30 ]; then
+          end=$got
+          mv "$SHOT" "$SCREENS/update-during.png"
+          [ "$end" -ge 60 ] && break
+        fi
       fi
+    elif haslog "End of Download FW image"; then
+      break
     fi
     sleep 0.1
   done
+  rm -f "$SCREENS/update-try.png"
+  SHOT=$SCREENS/update-during.png
   check "during: caught while the image goes down (\"FW updating ...\"), the bar filled to x=$end" test "$end" -gt 30 -a "$end" -lt 300
   check "during: the bar's fill (#$fill) is not the window's background" test -n "$fill" -a "$fill" != "$(at 200 180)"
   check "during: the status line shows the disabled gradient" test "$(at 400 100)" = FFF2E0
@@ -174,7 +184,9 @@ drive() {
   fi
 
   # Finished: the box "Flash finished !" over the window with its bar full.
-  local box
+  local box mx my mw mh
+  geometry "$main"
+  mx=$WX my=$WY mw=$WW mh=$WH
   box=$(timeout 40 xdotool search --sync --name '^Information$' 2>/dev/null | head -n 1 || true)
   check "the box \"Information\" shows" test -n "$box" || return 1
   geometry "$box"
@@ -187,8 +199,10 @@ drive() {
   done
   end=$(bar_end)
   check "finished: the bar is full (x=$end)" test "$end" -ge 325
-  check "finished: the box lies over the main window" test "$bx" -ge "$SX" -a "$by" -ge "$SY"
-  check "finished: the box has its text in black" $PIX has "$SHOT" $((bx - SX + 10)) $((by - SY + 30)) $((bw - 20)) $((bh - 70)) 000000
+  check "finished: the box lies over the main window" \
+    test "$bx" -ge "$mx" -a "$by" -ge "$my" -a $((bx + bw)) -le $((mx + mw)) -a $((by + bh)) -le $((my + mh))
+  check "finished: the box has its text in black above its button" \
+    $PIX has "$SHOT" $((bx - SX + 10)) $((by - SY + 30)) $((bw - 20)) $((bh - 70)) 000000
   # OK, the box's only button, centred at its foot.
   click $((bx + bw / 2)) $((by + bh - 21))
   for i in $(seq 1 100); do [ -s "$WORK/run.rc" ] && break; sleep 0.1; done
@@ -205,6 +219,9 @@ check "the run ends with exit code 0 (got $rc)" test "$rc" = 0
 check "what the program told the simulator (the box, and nothing on standard error)" test ! -s "$WORK/run.err"
 rev=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["KS6A26130000123"]["revision"])' "$state/drives.json" 2>/dev/null || echo none)
 check "the simulated drive KS6A26130000123 carries KS6R0200 (got $rev)" test "$rev" = KS6R0200
+# ES_CONTINUOUS | ES_SYSTEM_REQUIRED while the image goes down, ES_CONTINUOUS after it.
+awake=$(python3 -c 'import json,sys; print(" ".join(str(e["SetThreadExecutionState"]) for e in json.load(open(sys.argv[1])) if "SetThreadExecutionState" in e))' "$state/events.json" 2>/dev/null || echo none)
+check "the system was kept awake during the update and let go after it (got $awake)" test "$awake" = "2147483649 2147483648"
 archived=$(python3 -c 'import sys,zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read("KestrelLog.txt", pwd=b"MOSSGATE").decode("latin-1"))' "$zip" 2>/dev/null || true)
 for line in "cmdUpdateClick" "End of Download FW image" "Exit iErrorLevel: 0" "EXIT_ERROR: 0x0"; do
   check "the archived debug log has \"$line\"" grep -qF -- "$line" <<<"$archived"
