@@ -58,11 +58,12 @@ haslog() { [ "$(logcount "$1")" -gt 0 ]; }
    && echo 0 >"$WORK/run.rc" || echo $? >"$WORK/run.rc") &
 runner=$!
 
-# geometry WINDOW: the window's place on the screen (WX WY WW WH) and, for the main window, where its
-# 449 x 190 client area lies inside the frame Wine draws (CX CY).
+# geometry WINDOW: the window's place and size on the screen, frame included (WX WY WW WH).
 geometry() {
-  local WINDOW X Y WIDTH HEIGHT SCREEN
-  eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)" || return 1
+  local WINDOW X="" Y="" WIDTH="" HEIGHT="" SCREEN g
+  g=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null) || return 1
+  eval "$g"
+  [ -n "$X" ] && [ -n "$Y" ] && [ -n "$WIDTH" ] && [ -n "$HEIGHT" ] || return 1
   WX=$X WY=$Y WW=$WIDTH WH=$HEIGHT
 }
 # shoot NAME [WINDOW...]: the screen around the main window (and the other windows named), saved as
@@ -83,14 +84,17 @@ shoot() {
 at() { $PIX at "$SHOT" $((CX - SX + $1)) $((CY - SY + $2)); }
 has() { $PIX has "$SHOT" $((CX - SX + $1)) $((CY - SY + $2)) "$3" "$4" "$5" "${6:-0}"; }
 click() { xdotool mousemove "$1" "$2" click 1; }
+# need DESCRIPTION CONDITION...: a check the rest of the drive depends on; returns 1 when it fails.
+need() { local what=$1; shift; if "$@"; then check "$what" true; else check "$what" false; return 1; fi; }
 # bar_end: the right-most pixel of the progress bar (client 8,141 320 x 16) in its fill colour,
-# as a client x (7: nothing filled).
+# as a client x (8: nothing filled).
 bar_end() { echo $((9 + $($PIX extent "$SHOT" $((CX - SX + 9)) $((CY - SY + 149)) 318 "$fill" 40))); }
 
 drive() {
   main=$(timeout 40 xdotool search --sync --name '^Kestrel SSD Update \(v2\.0\.0\.0\)$' 2>/dev/null | head -n 1 || true)
-  check "the main window shows, captioned \"Kestrel SSD Update (v2.0.0.0)\"" test -n "$main" || return 1
-  geometry "$main"
+  need "the main window shows, captioned \"Kestrel SSD Update (v2.0.0.0)\"" test -n "$main" || return 1
+  # The 449 x 190 client area inside the frame Wine draws: an even border, the caption above.
+  geometry "$main" || { check "xdotool reads where the main window lies" false; return 1; }
   local border=$(((WW - 449) / 2))
   CX=$((WX + border)) CY=$((WY + WH - 190 - border))
   echo "  main window at $WX,$WY size ${WW}x$WH, client area at $CX,$CY"
@@ -118,16 +122,16 @@ drive() {
   for i in $(seq 1 30); do
     list=$(xdotool search --onlyvisible --name '' 2>/dev/null | while read -r w; do
       [ "$w" = "$main" ] && continue
-      eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
-      [ "${HEIGHT:-0}" -gt 10 ] && [ "${Y:-0}" -ge $((CY + 120)) ] && [ "${Y:-0}" -le $((CY + 135)) ] && echo "$w"
+      geometry "$w" || continue
+      [ "$WH" -gt 10 ] && [ "$WY" -ge $((CY + 120)) ] && [ "$WY" -le $((CY + 135)) ] && echo "$w"
     done | head -n 1)
     [ -n "$list" ] && break
     sleep 0.1
   done
-  check "the drive list drops down below the field" test -n "$list" || return 1
+  need "the drive list drops down below the field" test -n "$list" || return 1
   sleep 0.3
   shoot list "$list"
-  geometry "$list"
+  geometry "$list" || { check "xdotool reads where the dropped list lies" false; return 1; }
   check "the dropped list holds the drive with its green icon" \
     $PIX green "$SHOT" $((WX - SX + 10)) $((WY - SY + 1)) 30 28
   click $((WX + WW / 2)) $((WY + 15))
@@ -185,16 +189,16 @@ drive() {
 
   # Finished: the box "Flash finished !" over the window with its bar full.
   local box mx my mw mh
-  geometry "$main"
+  geometry "$main" || { check "xdotool reads where the main window lies" false; return 1; }
   mx=$WX my=$WY mw=$WW mh=$WH
   box=$(timeout 40 xdotool search --sync --name '^Information$' 2>/dev/null | head -n 1 || true)
-  check "the box \"Information\" shows" test -n "$box" || return 1
-  geometry "$box"
+  need "the box \"Information\" shows" test -n "$box" || return 1
+  geometry "$box" || { check "xdotool reads where the box lies" false; return 1; }
   local bx=$WX by=$WY bw=$WW bh=$WH
   for i in $(seq 1 30); do
     sleep 0.2
     shoot finished "$box"
-    # The box's body is light; its caption bar dark: wait until both are painted.
+    # Until the box's body is painted (a window not yet painted is black).
     [ "$($PIX at "$SHOT" $((bx - SX + bw / 2)) $((by - SY + bh / 2)))" != 000000 ] && break
   done
   end=$(bar_end)
@@ -216,7 +220,7 @@ wait "$runner" 2>/dev/null || true
 
 rc=$(cat "$WORK/run.rc" 2>/dev/null || echo none)
 check "the run ends with exit code 0 (got $rc)" test "$rc" = 0
-check "what the program told the simulator (the box, and nothing on standard error)" test ! -s "$WORK/run.err"
+check "the program wrote nothing to standard error" test ! -s "$WORK/run.err"
 rev=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["KS6A26130000123"]["revision"])' "$state/drives.json" 2>/dev/null || echo none)
 check "the simulated drive KS6A26130000123 carries KS6R0200 (got $rev)" test "$rev" = KS6R0200
 # ES_CONTINUOUS | ES_SYSTEM_REQUIRED while the image goes down, ES_CONTINUOUS after it.
