@@ -51,9 +51,16 @@ void TKestrelMain::ProgressStart(bool tickerOnly) {
     Timer2.SetInterval(static_cast<uint32_t>(iTickInterval > 0 ? iTickInterval : 100));
     Timer2.SetEnabled(true);
     if (tickerOnly) return;
+    ShowProgressLine();
+    lblPercent.SetCaption("0%");
+}
+
+void TKestrelMain::ShowProgressLine() {
+    // The bar covers the update line, but the percentage is only as wide as its figure: the end of
+    // a long new revision would show beside "8%".
+    for (TLabel* l : {&lblUpdateMsg, &lblOldFW, &lblTo, &lblNewFW}) l->Hide();
     ProgressBar2.Show();
     lblPercent.Show();
-    lblPercent.SetCaption("0%");
 }
 
 void TKestrelMain::FlashSequence(UpdateState& st) {

@@ -139,8 +139,11 @@ public:
         size_t driveIndex = 0;
     };
     // Shows progress from the start: the progress timer restarted and Timer2 running; unless
-    // tickerOnly, also the bar and its percentage at 0.
+    // tickerOnly, also the progress line (ShowProgressLine) at 0.
     void ProgressStart(bool tickerOnly = false);
+    // The bar and its percentage take the update line's place; the line's labels go until a drive
+    // is selected again.
+    void ShowProgressLine();
     // The NVMe firmware slot of the next download (1..7).
     int32_t iFlashSlot = 0;
     // The last failed download's result code and its detail (status register or Windows error).

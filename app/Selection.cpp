@@ -78,6 +78,7 @@ void TKestrelMain::cboDrivesChange() {
         if (d.bEnabled == 1) {
             WriteLog("cboDrivesChange: 6");
             cmdUpdate.SetEnabled(true);
+            lblUpdateMsg.Show();
             lblOldFW.Show();
             lblTo.Show();
             lblNewFW.Show();
@@ -114,6 +115,7 @@ void TKestrelMain::cboDrivesChange() {
             const std::string fw = FieldText(d.szFwRev, sizeof d.szFwRev);
             WriteLog(Fmt("ENABLED: %d, %.40s %.8s\n", d.bEnabled, model.c_str(), fw.c_str()));
             cmdUpdate.SetEnabled(false);
+            lblUpdateMsg.Show();
             lblOldFW.Hide();
             lblTo.Hide();
             lblNewFW.Hide();

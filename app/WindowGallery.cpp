@@ -101,9 +101,8 @@ int RunWindowGallery(const Platform& platform, const std::string& state, uint32_
     if (state == "updating") {
         w.cmdUpdate.SetEnabled(false);
         w.ShowStatus("FW updating ...");
-        w.ProgressBar2.Show();
+        w.ShowProgressLine();
         w.ProgressBar2.SetPosition(40);
-        w.lblPercent.Show();
         w.lblPercent.SetCaption("40%");
     }
     ui.SetMainWindowVisible(true);

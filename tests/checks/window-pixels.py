@@ -4,6 +4,8 @@
   window-pixels.py has PNG X Y W H RRGGBB [TOLERANCE]   exit 0 when a pixel of the box is that colour
   window-pixels.py at PNG X Y                           prints the pixel as RRGGBB
   window-pixels.py green PNG X Y W H                    exit 0 when the box holds a clearly green pixel
+  window-pixels.py extent PNG X Y W RRGGBB [TOLERANCE]  prints how far right of X the row's last pixel
+                                                        of that colour lies (a bar's fill; -1: none)
 """
 import re
 import subprocess
@@ -26,6 +28,17 @@ def main():
         x, y = int(sys.argv[3]), int(sys.argv[4])
         r, g, b = next(pixels(png, x, y, 1, 1))
         print(f"{r:02X}{g:02X}{b:02X}")
+        return 0
+    if cmd == "extent":
+        x, y, w = (int(v) for v in sys.argv[3:6])
+        want = int(sys.argv[6], 16)
+        tol = int(sys.argv[7]) if len(sys.argv) > 7 else 0
+        wr, wg, wb = (want >> 16) & 0xFF, (want >> 8) & 0xFF, want & 0xFF
+        last = -1
+        for i, (r, g, b) in enumerate(pixels(png, x, y, w, 1)):
+            if abs(r - wr) <= tol and abs(g - wg) <= tol and abs(b - wb) <= tol:
+                last = i
+        print(last)
         return 0
     x, y, w, h = (int(v) for v in sys.argv[3:7])
     if cmd == "has":

@@ -19,8 +19,7 @@ command -v import >/dev/null || { echo "window-wine.sh: ImageMagick's import is 
 state_dir=$(mktemp -d /tmp/kestrel-window-state.XXXXXX)
 wine_prefix window "$state_dir"
 mkdir -p "$SCREENS"
-# No window manager runs on the virtual display: Wine draws the frames and captions itself.
-timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+wine_undecorated
 
 # shoot STATE: runs the gallery in STATE, takes the screenshot, sets CX CY CW CH (client area).
 shoot() { shoot_as "$1" "$1"; }

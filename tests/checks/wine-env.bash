@@ -28,3 +28,9 @@ wine_prefix() {
   timeout 120 wineboot -i >/dev/null 2>&1 || { echo "$name: wineboot failed" >&2; exit 1; }
   timeout 30 wineserver -w || true
 }
+
+# wine_undecorated: no window manager runs on the virtual display, so Wine draws the frames and
+# captions itself; a screenshot then shows the whole window as Windows draws it.
+wine_undecorated() {
+  timeout 30 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+}

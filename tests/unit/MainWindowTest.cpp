@@ -366,6 +366,22 @@ TEST_F(Window, UserChoosesADrive) {
     EXPECT_FALSE(ui().Choose("cboDrives", 2));
 }
 
+// The percentage beside the bar is only as wide as its figure: a label of the update line left
+// under it would show its end beside "8%" (seen under Wine with 8-character revisions).
+TEST_F(Window, TheProgressLineReplacesTheUpdateLine) {
+    const char* line[] = {"lblUpdateMsg", "lblOldFW", "lblTo", "lblNewFW"};
+    for (const char* name : line) ASSERT_TRUE(C(name).visible) << name;
+    w->ProgressStart(true);
+    for (const char* name : line) EXPECT_TRUE(C(name).visible) << name << ": the ticker alone leaves the line";
+    EXPECT_FALSE(C("ProgressBar2").visible);
+
+    w->ProgressStart();
+    for (const char* name : line) EXPECT_FALSE(C(name).visible) << name;
+    EXPECT_TRUE(C("ProgressBar2").visible);
+    EXPECT_TRUE(C("lblPercent").visible);
+    EXPECT_EQ(C("lblPercent").text, "0%");
+}
+
 TEST(WindowTexts, CaptionsInBothLanguages) {
     for (int language : {0, 1}) {
         // No drive: the selection of an eligible drive would replace the update line's caption.

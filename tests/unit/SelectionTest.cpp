@@ -202,6 +202,8 @@ TEST_F(Selection, UpdateLineFollowsEligibility) {
         // The other kind first: the selection must undo what the previous one showed.
         List({Drive(!c.eligible, "KS0.99Z", 1), Drive(c.eligible, "KS1.00A", 1)}, 0);
         w->cboDrivesChange();
+        // An update of that drive put the progress line in the update line's place.
+        w->ShowProgressLine();
         ClearLog();
         w->cboDrives.SetItemIndex(1);
         w->cboDrivesChange();
@@ -209,6 +211,7 @@ TEST_F(Selection, UpdateLineFollowsEligibility) {
         const std::string log = Log();
         EXPECT_EQ(C("cmdUpdate").enabled, c.eligible);
         for (const char* name : {"lblOldFW", "lblTo", "lblNewFW"}) EXPECT_EQ(C(name).visible, c.eligible) << name;
+        EXPECT_TRUE(C("lblUpdateMsg").visible);
         if (c.eligible) {
             EXPECT_EQ(C("lblUpdateMsg").text, LocalText("It will be updated from", c.language == 1));
             EXPECT_EQ(C("lblUpdateMsg").color, clBlack);
