@@ -4,17 +4,9 @@ find_package(GTest REQUIRED)
 # OpenSSL is a test oracle only (cipher, digests); nothing else links it.
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 
-# The embedded default machine description.
-set(_machine_json ${CMAKE_SOURCE_DIR}/sim/machines/default.json)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_machine_json})
-file(READ ${_machine_json} KESTREL_DEFAULT_MACHINE)
-configure_file(${CMAKE_SOURCE_DIR}/sim/DefaultMachine.cpp.in ${CMAKE_BINARY_DIR}/generated/DefaultMachine.cpp @ONLY)
-
-file(GLOB KESTREL_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-add_library(kestrel_simplatform STATIC ${KESTREL_SIM_SOURCES} ${CMAKE_BINARY_DIR}/generated/DefaultMachine.cpp)
-target_include_directories(kestrel_simplatform PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(kestrel_simplatform PUBLIC kestrel_core nlohmann_json::nlohmann_json PRIVATE kestrel_warnings)
-target_compile_definitions(kestrel_simplatform PRIVATE KESTREL_FILE_VERSION="${PROJECT_VERSION}")
+include(cmake/simplatform.cmake)
+kestrel_add_simplatform()
+target_link_libraries(kestrel_simplatform PUBLIC nlohmann_json::nlohmann_json)
 
 add_executable(kestrel-sim app/entry/SimMain.cpp $<TARGET_OBJECTS:kestrel_block>)
 target_link_libraries(kestrel-sim PRIVATE kestrel_simplatform kestrel_warnings)
