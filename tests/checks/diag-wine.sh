@@ -14,16 +14,24 @@ wine_display "$@"
 
 wine_prefix diag-wine
 
-for mode in "--json" ""; do
-  echo "kestrel-diag disks $mode"
-  t0=$(date +%s)
+# run_diag LIMIT ARGS...: runs kestrel-diag under a time limit; its exit code in rc, its output
+# (without CRs) in report.txt, shown indented.
+run_diag() {
+  local limit=$1
+  shift
   set +e
-  # shellcheck disable=SC2086
-  timeout 120 wine "$DIAG" disks $mode >"$WINEPREFIX/out.txt" 2>"$WINEPREFIX/err.txt"
+  timeout "$limit" wine "$DIAG" "$@" >"$WINEPREFIX/out.txt" 2>"$WINEPREFIX/err.txt"
   rc=$?
   set -e
   tr -d '\r' <"$WINEPREFIX/out.txt" >"$WINEPREFIX/report.txt"
   sed 's/^/        /' "$WINEPREFIX/report.txt"
+}
+
+for mode in "--json" ""; do
+  echo "kestrel-diag disks $mode"
+  t0=$(date +%s)
+  # shellcheck disable=SC2086
+  run_diag 120 disks $mode
   check "exit code 0 within the time limit (got $rc after $(( $(date +%s) - t0 )) s)" test "$rc" -eq 0
   if [ "$mode" = "--json" ]; then
     check "the output is one JSON object with the enumeration's result" python3 -c '
@@ -40,12 +48,7 @@ done
 # No NVMe drive and no CSMI controller under Wine: both commands run and say they found nothing.
 for cmd in slots csmi; do
   echo "kestrel-diag $cmd --json"
-  set +e
-  timeout 120 wine "$DIAG" $cmd --json >"$WINEPREFIX/out.txt" 2>"$WINEPREFIX/err.txt"
-  rc=$?
-  set -e
-  tr -d '\r' <"$WINEPREFIX/out.txt" >"$WINEPREFIX/report.txt"
-  sed 's/^/        /' "$WINEPREFIX/report.txt"
+  run_diag 120 "$cmd" --json
   check "$cmd: exit code 0 within the time limit (got $rc)" test "$rc" -eq 0
   check "$cmd: one JSON object listing nothing found" python3 -c '
 import json, sys
@@ -58,13 +61,8 @@ done
 # The updater's scan under Wine: no drive answers, the table is empty, the run ends normally.
 for args in "scan --json" "scan --json --kind 1"; do
   echo "kestrel-diag $args"
-  set +e
   # shellcheck disable=SC2086
-  timeout 180 wine "$DIAG" $args >"$WINEPREFIX/out.txt" 2>"$WINEPREFIX/err.txt"
-  rc=$?
-  set -e
-  tr -d '\r' <"$WINEPREFIX/out.txt" >"$WINEPREFIX/report.txt"
-  sed 's/^/        /' "$WINEPREFIX/report.txt"
+  run_diag 180 $args
   check "$args: exit code 0 within the time limit (got $rc)" test "$rc" -eq 0
   check "$args: one JSON object with an empty drive table" python3 -c '
 import json, sys

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -31,14 +33,21 @@ std::unique_ptr<sim::SimMachine> MachineFile(const std::string& name, Edit edit,
     return std::make_unique<sim::SimMachine>(desc, std::move(options));
 }
 
-// The default machine whose NVMe disk (stornvme) has a simulated drive: these keys over a
-// KN900 with three slots, slot 1 read-only, slot 2 running KN9R0200.
+// These keys over a KN900 with three slots, slot 1 read-only, slot 2 running KN9R0200.
+inline nlohmann::json Kn900Drive(const nlohmann::json& drive = nlohmann::json::object()) {
+    nlohmann::json d = {{"kind", "nvme"},         {"model", "KESTREL KN900 1TB"}, {"serial", "KN9A26130000457"},
+                        {"revision", "KN9R0200"}, {"slot_count", 3},               {"active_slot", 2},
+                        {"slot_revisions", {"KN9R0100", "KN9R0200", ""}}};
+    d.merge_patch(drive);
+    return d;
+}
+
+// The default machine whose NVMe disk (stornvme) has a simulated drive: these keys over the KN900,
+// which also carries a PPID.
 inline std::unique_ptr<sim::SimMachine> InboxMachine(const nlohmann::json& drive = nlohmann::json::object(),
                                                      sim::SimOptions options = {}) {
     nlohmann::json desc = sim::SimMachine::ParseDescription(sim::DefaultMachineJson());
-    nlohmann::json d = {{"kind", "nvme"},          {"model", "KESTREL KN900 1TB"}, {"serial", "KN9A26130000457"},
-                        {"revision", "KN9R0200"},  {"slot_count", 3},               {"active_slot", 2},
-                        {"slot_revisions", {"KN9R0100", "KN9R0200", ""}},          {"ppid", "CN0KN9A2613000045700A01"}};
+    nlohmann::json d = Kn900Drive({{"ppid", "CN0KN9A2613000045700A01"}});
     d.merge_patch(drive);
     for (auto& disk : desc["disks"])
         if (disk.value("bus_type", 0) == 17) disk["drive"] = d;
@@ -47,24 +56,30 @@ inline std::unique_ptr<sim::SimMachine> InboxMachine(const nlohmann::json& drive
 
 constexpr const char* kNvmePath = "\\\\?\\scsi#disk&ven_nvme&prod_kestrel_kn900#1&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
+// Attaches the KN900 with these keys at kNvmePath of `machine` (into `nvme`) and makes `dev` a
+// device object with one record for it (kept in `records`); true when it selects the drive as the
+// scan selects an inbox drive.
+inline bool AttachInboxDrive(sim::SimMachine& machine, const nlohmann::json& drive, const std::optional<std::filesystem::path>& stateDir,
+                             std::shared_ptr<sim::SimNvmeDrive>& nvme, std::vector<REG_DATA>& records, std::unique_ptr<TAtaDevice>& dev) {
+    dev.reset();
+    nvme = std::make_shared<sim::SimNvmeDrive>(Kn900Drive(drive), machine.clock(), stateDir);
+    machine.storage().Attach(kNvmePath, nvme);
+    records.assign(1, REG_DATA{});
+    std::snprintf(records[0].DevicePath, sizeof records[0].DevicePath, "%s", kNvmePath);
+    records[0].BusType = BUS_TYPE_NVME;
+    dev = std::make_unique<TAtaDevice>(machine.platform(), records.data(), 1);
+    return dev->SelectPort(0, kNvmePath, -1, SELECT_NVME);
+}
+
 // One simulated NVMe drive at a disk path and a device object with one record for it, selected
 // as the scan selects an inbox drive.
 class InboxFixture : public ::testing::Test {
 protected:
     void Build(const nlohmann::json& drive = nlohmann::json::object(), sim::SimOptions options = {}) {
         dev.reset();
-        machine = MakeMachine(nlohmann::json::object(), options);
-        nlohmann::json d = {{"kind", "nvme"},         {"model", "KESTREL KN900 1TB"}, {"serial", "KN9A26130000457"},
-                            {"revision", "KN9R0200"}, {"slot_count", 3},               {"active_slot", 2},
-                            {"slot_revisions", {"KN9R0100", "KN9R0200", ""}}};
-        d.merge_patch(drive);
-        nvme = std::make_shared<sim::SimNvmeDrive>(d, machine->clock(), options.stateDir);
-        machine->storage().Attach(kNvmePath, nvme);
-        records.assign(1, REG_DATA{});
-        std::snprintf(records[0].DevicePath, sizeof records[0].DevicePath, "%s", kNvmePath);
-        records[0].BusType = BUS_TYPE_NVME;
-        dev = std::make_unique<TAtaDevice>(machine->platform(), records.data(), 1);
-        ASSERT_TRUE(dev->SelectPort(0, kNvmePath, -1, SELECT_NVME));
+        const auto stateDir = options.stateDir;
+        machine = MakeMachine(nlohmann::json::object(), std::move(options));
+        ASSERT_TRUE(AttachInboxDrive(*machine, drive, stateDir, nvme, records, dev));
     }
     std::string Log() { return machine->files().ReadWholeFile(machine->files().GetTempPath() + "KestrelLog.txt").value_or(""); }
 

@@ -1,5 +1,7 @@
 #pragma once
 // Small helpers for tests over the simulated machine.
+#include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,17 @@ inline std::unique_ptr<sim::SimMachine> MakeMachine(const nlohmann::json& patch 
     nlohmann::json desc = sim::SimMachine::ParseDescription(sim::DefaultMachineJson());
     desc.merge_patch(patch);
     return std::make_unique<sim::SimMachine>(desc, std::move(options));
+}
+
+// The REG_MULTI_SZ bytes of a list, written out by hand.
+inline std::vector<uint8_t> MultiSz(std::initializer_list<const char*> strings) {
+    std::vector<uint8_t> out;
+    for (const char* s : strings) {
+        out.insert(out.end(), s, s + std::strlen(s));
+        out.push_back(0);
+    }
+    out.push_back(0);
+    return out;
 }
 
 // A copy of the program's own template block (or of its first `size` bytes), to edit freely.

@@ -13,6 +13,8 @@ using nlohmann::json;
 
 namespace {
 
+using test::MultiSz;
+
 const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // A stand-in flasher: its slot's name, then every key with the room the flasher reserves after it.
@@ -50,17 +52,6 @@ std::optional<std::string> FileAt(sim::SimMachine& m, const std::string& path) {
     for (const auto& [p, bytes] : all)
         if (sim::NormaliseWindowsPath(p) == path) return bytes;
     return std::nullopt;
-}
-
-// The REG_MULTI_SZ bytes of a list, written out by hand.
-std::vector<uint8_t> MultiSz(std::initializer_list<const char*> strings) {
-    std::vector<uint8_t> out;
-    for (const char* s : strings) {
-        out.insert(out.end(), s, s + std::strlen(s));
-        out.push_back(0);
-    }
-    out.push_back(0);
-    return out;
 }
 
 std::vector<uint8_t> BootExecute(sim::SimMachine& m) {

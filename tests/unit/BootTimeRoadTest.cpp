@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using test::MultiSz;
+
 const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // A stand-in flasher longer than a slot of the exact layout, with the keys the installer patches.
@@ -100,16 +102,6 @@ std::string Patched(const std::string& name, const std::string& protocol) {
     put("FW1=", "KS6R0100");
     put("SN1=", "KS6A26130000123");
     return f;
-}
-
-std::vector<uint8_t> MultiSz(std::initializer_list<const char*> strings) {
-    std::vector<uint8_t> out;
-    for (const char* s : strings) {
-        out.insert(out.end(), s, s + std::strlen(s));
-        out.push_back(0);
-    }
-    out.push_back(0);
-    return out;
 }
 
 const char* const kWarning =

@@ -289,17 +289,7 @@ protected:
             nvme = std::dynamic_pointer_cast<sim::SimRstController>(machine->storage().Find("\\\\.\\Scsi2:"))->DriveAt(1, 0, 0);
         } else {
             machine = MakeMachine();
-            json d = {{"kind", "nvme"},         {"model", "KESTREL KN900 1TB"}, {"serial", "KN9A26130000457"},
-                      {"revision", "KN9R0200"}, {"slot_count", 3},               {"active_slot", 2},
-                      {"slot_revisions", {"KN9R0100", "KN9R0200", ""}}};
-            d.merge_patch(drive);
-            nvme = std::make_shared<sim::SimNvmeDrive>(d, machine->clock(), std::nullopt);
-            machine->storage().Attach(kNvmePath, nvme);
-            records.assign(1, REG_DATA{});
-            std::snprintf(records[0].DevicePath, sizeof records[0].DevicePath, "%s", kNvmePath);
-            records[0].BusType = BUS_TYPE_NVME;
-            dev = std::make_unique<TAtaDevice>(machine->platform(), records.data(), 1);
-            ASSERT_TRUE(dev->SelectPort(0, kNvmePath, -1, SELECT_NVME));
+            ASSERT_TRUE(AttachInboxDrive(*machine, drive, std::nullopt, nvme, records, dev));
         }
         ASSERT_TRUE(nvme);
         main = std::make_unique<TKestrelMain>(machine->platform(), PackageView(OwnPackageBlock()), std::vector<std::string>{});
