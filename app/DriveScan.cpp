@@ -285,8 +285,8 @@ int32_t TKestrelMain::ScanCsmiPreset() {
         std::memset(&e, 0, sizeof e);
         return 0;
     }
-    // An address that finds the drive stays in the run context (selection and the flash address the
-    // drive there); one that does not is put back. Otherwise a pass that fails while the drive
+    // An address that finds the drive stays in the run context, where the selection and the flash
+    // take it from; one that does not is put back. Otherwise a pass that fails while the drive
     // restarts would leave the alternate address in place for good, and no later pass finds the drive.
     const int32_t givenIndex = INDEX;
     const int32_t givenPort = PORT;

@@ -75,10 +75,11 @@ void TKestrelMain::cboDrivesChange() {
         WriteLog("cboDrivesChange: 4");
         WriteLog("cboDrivesChange: 5");
 
+        // The update line comes back in place of an earlier update's progress line.
+        lblUpdateMsg.Show();
         if (d.bEnabled == 1) {
             WriteLog("cboDrivesChange: 6");
             cmdUpdate.SetEnabled(true);
-            lblUpdateMsg.Show();
             lblOldFW.Show();
             lblTo.Show();
             lblNewFW.Show();
@@ -115,7 +116,6 @@ void TKestrelMain::cboDrivesChange() {
             const std::string fw = FieldText(d.szFwRev, sizeof d.szFwRev);
             WriteLog(Fmt("ENABLED: %d, %.40s %.8s\n", d.bEnabled, model.c_str(), fw.c_str()));
             cmdUpdate.SetEnabled(false);
-            lblUpdateMsg.Show();
             lblOldFW.Hide();
             lblTo.Hide();
             lblNewFW.Hide();
