@@ -9,6 +9,7 @@
 
 #include "app/KestrelMain.h"
 #include "app/TextFields.h"
+#include "device/NvmeDecode.h"
 #include "support/Format.h"
 
 namespace kestrel {
@@ -105,16 +106,24 @@ bool TKestrelMain::get_log_rook_ppid_nvme(int32_t index) {
 }
 
 // One admin command that reads 4,096 bytes into the device object's read buffer through the RST
-// driver; a driver fault inside the call is logged under the caller's name and counts as a failure.
+// driver. A driver fault inside the call, and a command the drive completed with an error status,
+// count as a failure: the buffer then holds no answer, and zeros read as an identity or a slot log
+// would list a blank drive or offer no slot instead of trying again.
 bool TKestrelMain::IrstAdminRead(TAtaDevice& dev, int32_t pathId, const wire::NVME_COMMAND& cmd, const char* caller) {
     wire::INTEL_NVME_PASS_THROUGH header{};
     try {
-        return dev.Send_IRST_NVME_PASS_THROUTH(static_cast<uint8_t>(pathId), cmd, nullptr, wire::kNvmeIdentifyDataSize, false, &header,
-                                               kNvmeAdminTimeout, NVME_DIR_READ);
+        if (!dev.Send_IRST_NVME_PASS_THROUTH(static_cast<uint8_t>(pathId), cmd, nullptr, wire::kNvmeIdentifyDataSize, false, &header,
+                                             kNvmeAdminTimeout, NVME_DIR_READ))
+            return false;
     } catch (...) {
         WriteLog(Fmt("%s - Send_IRST_NVME_PASS_THROUTH Exception !", caller));
         return false;
     }
+    const NvmeCompletion c = DecodeCompletion(reinterpret_cast<const uint8_t*>(&header.Completion));
+    if (c.statusCode == 0 && c.statusCodeType == 0) return true;
+    WriteLog(Fmt("%s - the command completed with SCT %Xh SC %02Xh: nothing was read", caller, static_cast<unsigned>(c.statusCodeType),
+                 static_cast<unsigned>(c.statusCode)));
+    return false;
 }
 
 bool TKestrelMain::Identify_irst(int32_t pathId) {

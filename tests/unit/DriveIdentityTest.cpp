@@ -140,16 +140,37 @@ TEST(SlotLists, RstSlotLogOfTwoSlots) {
     EXPECT_NE(log.find("] :                 Active Slot : 1\r\n"), std::string::npos) << log;
 }
 
-// A slot log that cannot be read empties the lists: no slot of another drive stays on offer.
+// A slot log that cannot be read, or that the drive completes with an error status, empties the
+// lists: no slot of another drive stays on offer.
 TEST(SlotLists, FailedRstSlotLogEmptiesTheLists) {
+    const json drives[] = {{{"faults", json::array({{{"request", "admin"}, {"opcode", 2}, {"win_error", 1117}}})}},
+                           {{"completion_status", {{"02h", 2}}}}};
+    for (const json& drive : drives) {
+        SCOPED_TRACE(drive.dump());
+        json m = MachineFile("rst15-nvme.json");
+        m["disks"][0]["drive"].merge_patch(drive);
+        ScanBench b(m);
+        b.main->cboFwSlot.AddItem("2. OTHER01");
+        ASSERT_TRUE(b.main->pAtaDevice->SelectPort(0, nullptr, 2, SELECT_NVME));
+        EXPECT_TRUE(b.main->Identify_irst(1));
+        EXPECT_TRUE(b.main->cboFwSlot.Items().empty());
+        EXPECT_TRUE(b.main->cboCommitAction.Items().empty());
+    }
+}
+
+// An identify the drive completes with an error status read nothing: it fails, and no blank
+// identity (zeros where the answer would be) replaces the one the window holds.
+TEST(SlotLists, RstIdentifyWithAnErrorStatusFails) {
     json m = MachineFile("rst15-nvme.json");
-    m["disks"][0]["drive"]["faults"] = json::array({{{"request", "admin"}, {"opcode", 2}, {"win_error", 1117}}});
+    m["disks"][0]["drive"]["completion_status"] = {{"06h", 2}};
     ScanBench b(m);
-    b.main->cboFwSlot.AddItem("2. OTHER01");
+    std::memcpy(b.main->m_CurIdentity.szModel, "EARLIER", 7);
     ASSERT_TRUE(b.main->pAtaDevice->SelectPort(0, nullptr, 2, SELECT_NVME));
-    EXPECT_TRUE(b.main->Identify_irst(1));
-    EXPECT_TRUE(b.main->cboFwSlot.Items().empty());
-    EXPECT_TRUE(b.main->cboCommitAction.Items().empty());
+    b.ClearLog();
+    EXPECT_FALSE(b.main->Identify_irst(1));
+    EXPECT_EQ(Id(b.main->m_CurIdentity.szModel, 7), "EARLIER");
+    EXPECT_NE(b.Log().find("] : Identify_irst - the command completed with SCT 0h SC 02h: nothing was read\r\n"), std::string::npos)
+        << b.Log();
 }
 
 struct InboxCase {
