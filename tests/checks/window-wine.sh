@@ -20,6 +20,13 @@ state_dir=$(mktemp -d /tmp/kestrel-window-state.XXXXXX)
 wine_prefix window "$state_dir"
 mkdir -p "$SCREENS"
 wine_undecorated
+# A Traditional Chinese Windows links Tahoma to a CJK font for the characters Tahoma lacks; the prefix
+# gets the same link to the CJK font the system has, so the Chinese window shows its texts.
+cjk=$(fc-list -f '%{file}|%{family[0]}\n' :lang=zh-tw 2>/dev/null | head -1)
+if [ -n "$cjk" ]; then
+  timeout 30 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
+    /d "$(basename "${cjk%%|*}"),${cjk#*|}" /f >/dev/null 2>&1 || true
+fi
 
 # shoot STATE: runs the gallery in STATE, takes the screenshot, sets CX CY CW CH (client area).
 shoot() { shoot_as "$1" "$1"; }
